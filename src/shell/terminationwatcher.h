@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+// Turns SIGTERM, SIGINT and SIGHUP into a signal on the event loop, so that a log-out, a
+// shutdown or Ctrl+C ends the program the orderly way. The handler itself only writes a
+// byte to a socket pair (async-signal-safe); everything else happens in the event loop.
+// Does nothing where there are no POSIX signals.
+class TerminationWatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TerminationWatcher(QObject *parent = nullptr);
+    ~TerminationWatcher() override;
+
+signals:
+    void terminationRequested();
+
+private:
+    void readPendingSignals();
+
+    QSocketNotifier *notifier = nullptr;
+};
