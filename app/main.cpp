@@ -5,9 +5,10 @@
 
 int main(int argc, char **argv)
 {
+    // From the first moment on, a request to end is answered with an orderly close once
+    // the event loop runs.
+    TerminationWatcher::catchTerminationSignals();
     QApplication app(argc, argv);
-    // Installed before the notes are loaded, so that a request to end during start-up is
-    // answered with an orderly close once the event loop runs.
     TerminationWatcher terminationWatcher;
     Quillora window(nullptr);
     QObject::connect(&terminationWatcher, &TerminationWatcher::terminationRequested, &window,

@@ -36,18 +36,29 @@ void setHandler(void (*handler)(int))
 } // namespace
 #endif
 
-TerminationWatcher::TerminationWatcher(QObject *parent) : QObject(parent)
+void TerminationWatcher::catchTerminationSignals()
 {
 #ifdef Q_OS_UNIX
+    if (signalPipe[0] >= 0)
+        return;
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
     for (int fd : signalPipe) {
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     }
+    setHandler(forwardSignal);
+#endif
+}
+
+TerminationWatcher::TerminationWatcher(QObject *parent) : QObject(parent)
+{
+#ifdef Q_OS_UNIX
+    catchTerminationSignals();
+    if (signalPipe[1] < 0)
+        return;
     notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &TerminationWatcher::readPendingSignals);
-    setHandler(forwardSignal);
 #endif
 }
 

@@ -13,6 +13,10 @@ class TerminationWatcher : public QObject
     Q_OBJECT
 
 public:
+    // Catches the signals from here on; call it first thing in main(), before the toolkit
+    // starts. What arrives before a watcher exists waits for it.
+    static void catchTerminationSignals();
+
     explicit TerminationWatcher(QObject *parent = nullptr);
     ~TerminationWatcher() override;
 

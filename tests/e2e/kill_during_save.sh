@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# SIGKILL at random moments of a large save leaves either the old notes file or the new
+# one, byte for byte, never a mix or a truncated file.
+. "$(dirname "$0")/lib.sh" "$@"
+start_x
+iterations=${KILL_ITERATIONS:-40}
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+sleep_ms() { sleep "$(printf '%d.%03d' $(($1 / 1000)) $(($1 % 1000)))"; }
+
+# Starts the program on notes.dat and asks it to save and end once its window is up.
+start_and_terminate() {
+    "$QUILLORA" 2>>program.log &
+    pid=$!
+    wait_window Quillora 60 >/dev/null
+    kill -TERM $pid
+    started=$(now_ms)
+}
+
+# Rows of two strings: the program's save pads them to four, so old and new differ.
+"$NOTESGEN" write old.dat 20000 11 2
+cp old.dat notes.dat
+ln notes.dat loaded.link
+
+# One undisturbed run: the new file, when it replaced the old one, and when the run ended.
+start_and_terminate
+while [[ notes.dat -ef loaded.link ]] && kill -0 $pid 2>/dev/null; do :; done
+replaced_ms=$(($(now_ms) - started))
+wait_exit $pid 60
+total_ms=$(($(now_ms) - started + 1))
+[ "$EXIT_CODE" = 0 ] || fail "undisturbed run ended with $EXIT_CODE"
+cp notes.dat new.dat
+cmp -s old.dat new.dat && fail "the save did not change the file"
+echo "old file $(stat -c %s old.dat) bytes, new $(stat -c %s new.dat) bytes;" \
+    "replaced $replaced_ms ms after SIGTERM, ended after $total_ms ms"
+
+olds=0 news=0
+for ((i = 1; i <= iterations; i++)); do
+    rm -f notes.dat loaded.link
+    cp old.dat notes.dat
+    start_and_terminate
+    if ((i % 2)); then
+        # Anywhere from the request to the end of the run.
+        delay=$((RANDOM % total_ms))
+    else
+        # In the last 60 ms before the new file took the old one's place: writing it.
+        delay=$((replaced_ms - 60 + RANDOM % 70))
+        ((delay >= 0)) || delay=0
+    fi
+    sleep_ms $delay
+    kill -KILL $pid 2>/dev/null || true
+    wait $pid 2>/dev/null || true
+    if cmp -s notes.dat old.dat; then
+        olds=$((olds + 1))
+    elif cmp -s notes.dat new.dat; then
+        news=$((news + 1))
+    else
+        fail "iteration $i, killed $delay ms after SIGTERM: notes.dat is neither the old nor the new file"
+    fi
+done
+[ $olds -gt 0 ] && [ $news -gt 0 ] || echo "note: all kills fell on one side of the save"
+echo "PASS: $iterations kills: $olds left the old file, $news the new one; never a mix"

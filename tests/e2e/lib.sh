@@ -1,0 +1,94 @@
+# Shared set-up of the end-to-end tests: a private X server with a window manager, a
+# private working directory and settings, and helpers to drive the real program.
+# Usage: . lib.sh PROGRAM NOTESGEN
+set -euo pipefail
+
+QUILLORA=$(realpath "$1")
+NOTESGEN=$(realpath "${2:-/dev/null}")
+SANDBOX=$(mktemp -d "${TMPDIR:-/tmp}/quillora-e2e.XXXXXX")
+export XDG_CONFIG_HOME=$SANDBOX/config XDG_RUNTIME_DIR=$SANDBOX/runtime
+mkdir -p "$XDG_CONFIG_HOME" "$SANDBOX/work" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset QT_QPA_PLATFORM
+cd "$SANDBOX/work"
+
+XVFB_PID= WM_PID=
+cleanup() {
+    [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$SANDBOX"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Starts Xvfb on a free display number and openbox on it.
+start_x() {
+    local fifo=$SANDBOX/displayfd
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" 2>"$SANDBOX/xvfb.log" &
+    XVFB_PID=$!
+    local number
+    read -r -t 20 number <"$fifo" || fail "Xvfb did not start"
+    export DISPLAY=:$number
+    openbox --config-file /dev/null >"$SANDBOX/openbox.log" 2>&1 &
+    WM_PID=$!
+    wait_for 10 wmctrl -m
+}
+
+# wait_for SECONDS COMMAND...: retries the command until it succeeds.
+wait_for() {
+    local seconds=$1
+    shift
+    local deadline=$((SECONDS + seconds))
+    until "$@" >/dev/null 2>&1; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.1
+    done
+}
+
+# The X window id of the top-level window with exactly this title.
+window_id() {
+    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1
+}
+
+has_window() {
+    [ -n "$(window_id "$1")" ]
+}
+
+wait_window() {
+    wait_for "${2:-20}" has_window "$1" || fail "no window titled '$1'"
+    window_id "$1"
+}
+
+# Waits until the process has installed its handler for SIGTERM.
+catches_sigterm() {
+    local mask
+    mask=$(sed -n 's/^SigCgt:\s*//p' "/proc/$1/status" 2>/dev/null) || return 1
+    [ -n "$mask" ] && (((0x$mask >> 14) & 1))
+}
+
+wait_handler() {
+    wait_for 20 catches_sigterm "$1" || fail "process $1 never caught SIGTERM"
+}
+
+# Waits for a background process of this shell, at most SECONDS, and sets EXIT_CODE.
+wait_exit() {
+    local pid=$1 seconds=${2:-20}
+    # The watchdog ends by itself soon after the process is gone, so it never outlives
+    # the test holding its output open.
+    (
+        for ((tick = 0; tick < seconds * 10; tick++)); do
+            kill -0 "$pid" 2>/dev/null || exit 0
+            sleep 0.1
+        done
+        kill -KILL "$pid" 2>/dev/null
+    ) &
+    local watchdog=$!
+    EXIT_CODE=0
+    wait "$pid" || EXIT_CODE=$?
+    wait "$watchdog" 2>/dev/null || true
+}

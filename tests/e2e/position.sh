@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# A window moved by the user comes back at the same place on the next start.
+. "$(dirname "$0")/lib.sh" "$@"
+start_x
+
+"$QUILLORA" &
+pid=$!
+id=$(wait_window Quillora)
+eval "$(xdotool getwindowgeometry --shell "$id")"
+initial="$X,$Y"
+xdotool windowmove "$id" 310 170
+wait_for 5 bash -c "xdotool getwindowgeometry --shell $id | grep -q '^X=310'" || true
+eval "$(xdotool getwindowgeometry --shell "$id")"
+moved="$X,$Y"
+[ "$moved" != "$initial" ] || fail "the window manager did not move the window"
+wmctrl -c Quillora
+wait_exit $pid
+[ "$EXIT_CODE" = 0 ] || fail "first run ended with $EXIT_CODE"
+
+"$QUILLORA" &
+pid=$!
+id=$(wait_window Quillora)
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$id")"
+wmctrl -c Quillora
+wait_exit $pid
+[ "$EXIT_CODE" = 0 ] || fail "second run ended with $EXIT_CODE"
+[ "$X,$Y" = "$moved" ] || fail "window came back at $X,$Y instead of $moved"
+echo "PASS: window came back at $moved"

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The window appears titled "Quillora", 500 by 350, and a close request from the window
+# manager ends the program with exit code 0 after one save.
+. "$(dirname "$0")/lib.sh" "$@"
+start_x
+
+"$QUILLORA" -someoption --another &
+pid=$!
+id=$(wait_window Quillora)
+eval "$(xdotool getwindowgeometry --shell "$id")"
+[ "$WIDTH" = 500 ] && [ "$HEIGHT" = 350 ] || fail "window is ${WIDTH}x$HEIGHT"
+wmctrl -c Quillora
+wait_exit $pid
+[ "$EXIT_CODE" = 0 ] || fail "exit code $EXIT_CODE"
+[ "$(od -An -tx1 notes.dat | tr -d ' \n')" = 00000000 ] || fail "notes.dat is not the empty list"
+grep -q '^pos=' "$XDG_CONFIG_HOME/Tolvane/Quillora.conf" || fail "position not stored"
+echo "PASS: window 500x350, closed with exit code 0"

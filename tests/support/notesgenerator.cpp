@@ -1,0 +1,91 @@
+#include "notesgenerator.h"
+
+#include "mainwindow/noterow.h"
+
+#include <QDateTime>
+#include <QRandomGenerator>
+
+namespace {
+
+const QString Words[] = {
+    QStringLiteral("meeting"),
+    QStringLiteral("groceries"),
+    QStringLiteral("idea"),
+    QStringLiteral("call"),
+    QStringLiteral("Grüße"),
+    QStringLiteral("café"),
+    QStringLiteral("naïve"),
+    QStringLiteral("Ελλάδα"),
+    QStringLiteral("Москва"),
+    QStringLiteral("東京"),
+    QStringLiteral("deadline"),
+    QStringLiteral("budget"),
+    QStringLiteral("the"),
+    QStringLiteral("and"),
+    QStringLiteral("remember"),
+    QStringLiteral("<todo>"),
+    QStringLiteral("50%"),
+    QStringLiteral("a&b"),
+    QString::fromUtf8("\xF0\x9F\x93\x9D"),
+    QString::fromUtf8("\xF0\x9F\x98\x80"),
+};
+
+QString text(QRandomGenerator &random, int maxLength, bool lines)
+{
+    const int length = int(random.bounded(maxLength + 1));
+    QString out;
+    out.reserve(length + 16);
+    while (out.size() < length) {
+        if (!out.isEmpty())
+            out += (lines && random.bounded(8) == 0) ? QChar(u'\n') : QChar(u' ');
+        out += Words[random.bounded(int(std::size(Words)))];
+    }
+    // Never cut a surrogate pair in half.
+    if (out.size() > length) {
+        out.truncate(length);
+        if (!out.isEmpty() && out.back().isHighSurrogate())
+            out.chop(1);
+    }
+    return out;
+}
+
+int bodyLength(QRandomGenerator &random)
+{
+    // Most notes are short; a few are long.
+    switch (random.bounded(10)) {
+    case 0:
+        return 0;
+    case 1:
+        return 20000;
+    case 2:
+    case 3:
+        return 2000;
+    default:
+        return 300;
+    }
+}
+
+} // namespace
+
+QList<QStringList> generateNotes(int count, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    const QDateTime start(QDate(2012, 1, 1), QTime(0, 0));
+    QList<QStringList> rows;
+    rows.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const QString title = text(random, 60, false);
+        const QString body = text(random, bodyLength(random), true);
+        const QDateTime when = start.addSecs(qint64(random.bounded(400000000u)));
+        rows.append(makeNoteRow(title, body, when));
+    }
+    return rows;
+}
+
+QList<QStringList> generateShortRows(int count, int strings, quint32 seed)
+{
+    QList<QStringList> rows = generateNotes(count, seed);
+    for (QStringList &row : rows)
+        row = row.mid(0, strings);
+    return rows;
+}

@@ -1,0 +1,336 @@
+#include "mainwindow/quillora.h"
+#include "notebytes.h"
+#include "persistence/notesfile.h"
+#include "persistence/notesstore.h"
+#include "testsupport.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QSettings>
+#include <QTextEdit>
+#include <QTreeWidget>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+using namespace NoteBytes;
+
+class TestPersistence : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void firstStartAndLeave();
+    void loadsInFileOrderWithNothingSelected();
+    void shortRowsAreSavedPaddedWithNulls();
+    void positionSurvivesARestart();
+    void unconvertiblePositionGoesToTheOrigin();
+    void readOnlyFileIsLeftAlone();
+    void fullDiskLeavesThePreviousFile();
+    void damagedFileIsKeptBeforeItIsReplaced_data();
+    void damagedFileIsKeptBeforeItIsReplaced();
+    void backupNeverReplacesAnEarlierOne();
+    void fileThatCannotBeKeptIsNotReplaced();
+    void permissions();
+    void savesInPlaceWhereNoTemporaryFileCanBeMade();
+
+private:
+    ScopedWorkDir *workDir = nullptr;
+};
+
+namespace {
+
+const QString NotesFile = QStringLiteral("notes.dat");
+
+QByteArray readAll(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString &name, const QByteArray &bytes)
+{
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QTreeWidget *noteTree(Quillora &window)
+{
+    return window.findChild<QTreeWidget *>();
+}
+
+QStringList backups()
+{
+    return QDir().entryList({QStringLiteral("notes.dat.bak-*")}, QDir::Files, QDir::Name);
+}
+
+QSettings settings()
+{
+    return QSettings(QStringLiteral("Tolvane"), QStringLiteral("Quillora"));
+}
+
+// Starts the window in the current directory and leaves it by closing it.
+void startAndLeave()
+{
+    Quillora window;
+    window.close();
+}
+
+const QStringList NoteA = {"A", "alpha", "2012-05-01 10:30 AM", "alpha"};
+const QStringList NoteB = {"B", "beta", "2012-05-02 11:30 PM", "beta"};
+
+} // namespace
+
+void TestPersistence::init()
+{
+    workDir = new ScopedWorkDir;
+    settings().clear();
+}
+
+void TestPersistence::cleanup()
+{
+    delete workDir;
+    workDir = nullptr;
+}
+
+void TestPersistence::firstStartAndLeave()
+{
+    {
+        Quillora window;
+        QCOMPARE(window.pos(), QPoint(200, 200));
+        QCOMPARE(noteTree(window)->topLevelItemCount(), 0);
+        QVERIFY(!QFile::exists(NotesFile));
+        window.close();
+    }
+    QCOMPARE(readAll(NotesFile).toHex(), QByteArray("00000000"));
+    QCOMPARE(settings().value(QStringLiteral("pos")).toPoint(), QPoint(200, 200));
+    QVERIFY(backups().isEmpty());
+}
+
+void TestPersistence::loadsInFileOrderWithNothingSelected()
+{
+    writeAll(NotesFile, count(2) + row(NoteA) + row(NoteB));
+    Quillora window;
+    QTreeWidget *tree = noteTree(window);
+    QCOMPARE(tree->topLevelItemCount(), 2);
+    QCOMPARE(tree->topLevelItem(0)->text(0), QStringLiteral("A"));
+    QCOMPARE(tree->topLevelItem(1)->text(3), QStringLiteral("beta"));
+    QCOMPARE(tree->topLevelItem(0)->childCount(), 0);
+    QVERIFY(!tree->currentItem());
+    QVERIFY(tree->selectedItems().isEmpty());
+    QVERIFY(window.centralWidget()->findChild<QTextEdit *>()->toPlainText().isEmpty());
+    window.close();
+    QCOMPARE(readAll(NotesFile), count(2) + row(NoteA) + row(NoteB));
+}
+
+void TestPersistence::shortRowsAreSavedPaddedWithNulls()
+{
+    const QStringList longRow = {"t", "p", "d", "b", "extra"};
+    writeAll(NotesFile, count(3) + row({"a", "b"}) + row({}) + row(longRow));
+    startAndLeave();
+    QCOMPARE(readAll(NotesFile).toHex(),
+             (count(3) + row({"a", "b", QString(), QString()}) +
+              row({QString(), QString(), QString(), QString()}) + row(longRow.mid(0, 4)))
+                 .toHex());
+    QVERIFY(backups().isEmpty());
+}
+
+void TestPersistence::positionSurvivesARestart()
+{
+    {
+        Quillora window;
+        window.move(321, 123);
+        window.close();
+    }
+    Quillora window;
+    QCOMPARE(window.pos(), QPoint(321, 123));
+}
+
+void TestPersistence::unconvertiblePositionGoesToTheOrigin()
+{
+    settings().setValue(QStringLiteral("pos"), QStringLiteral("not a point"));
+    Quillora window;
+    QCOMPARE(window.pos(), QPoint(0, 0));
+}
+
+void TestPersistence::readOnlyFileIsLeftAlone()
+{
+    const QByteArray original = count(1) + row(NoteA);
+    writeAll(NotesFile, original);
+    QFile::setPermissions(NotesFile, QFileDevice::ReadOwner);
+    {
+        Quillora window;
+        window.move(50, 60);
+        noteTree(window)->clear();
+        window.close();
+    }
+    QCOMPARE(readAll(NotesFile), original);
+    QCOMPARE(settings().value(QStringLiteral("pos")).toPoint(), QPoint(50, 60));
+}
+
+void TestPersistence::fullDiskLeavesThePreviousFile()
+{
+#ifdef Q_OS_UNIX
+    const QByteArray original = count(1) + row(NoteA);
+    writeAll(NotesFile, original);
+    QList<QStringList> many(2000, NoteB);
+
+    // A file-size limit makes every write past 1 KiB fail, as a full disk does.
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool saved_ok = saveNotesFile(NotesFile, many);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, SIG_DFL);
+
+    QVERIFY(!saved_ok);
+    QCOMPARE(readAll(NotesFile), original);
+    QCOMPARE(QDir().entryList(QDir::Files), QStringList({NotesFile}));
+#else
+    QSKIP("needs POSIX resource limits");
+#endif
+}
+
+void TestPersistence::damagedFileIsKeptBeforeItIsReplaced_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("rowsLoaded");
+
+    QTest::newRow("cut inside a string") << count(2) + row(NoteA) + row(NoteB).left(20) << 2;
+    QTest::newRow("fewer rows than counted") << count(5) + row(NoteA) << 1;
+    QTest::newRow("bytes behind the rows") << count(1) + row(NoteA) + row(NoteB) << 1;
+    QTest::newRow("odd string length") << count(1) + count(1) + count(5) + QByteArray(5, 'x') << 1;
+}
+
+void TestPersistence::damagedFileIsKeptBeforeItIsReplaced()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, rowsLoaded);
+    writeAll(NotesFile, bytes);
+    {
+        Quillora window;
+        QCOMPARE(noteTree(window)->topLevelItemCount(), rowsLoaded);
+        window.close();
+    }
+    const QStringList kept = backups();
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(readAll(kept.first()), bytes);
+#ifdef Q_OS_UNIX
+    QCOMPARE(QFile::permissions(kept.first()) & 0x7077,
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+#endif
+    // The new file loads whole, so the next save makes no further backup.
+    QList<QStringList> rows;
+    QFile file(NotesFile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QDataStream stream(&file);
+    QCOMPARE(readNoteRowsChecked(stream, rows), NotesReadResult::Whole);
+    QCOMPARE(rows.size(), rowsLoaded);
+    file.close();
+    startAndLeave();
+    QCOMPARE(backups(), kept);
+}
+
+void TestPersistence::backupNeverReplacesAnEarlierOne()
+{
+    const QDateTime when(QDate(2026, 12, 7), QTime(14, 30, 15));
+    writeAll(NotesFile, QByteArray("first"));
+    QVERIFY(keepBackupOf(NotesFile, when));
+    writeAll(NotesFile, QByteArray("second"));
+    QVERIFY(keepBackupOf(NotesFile, when));
+    QCOMPARE(backups(),
+             QStringList({"notes.dat.bak-20261207-143015", "notes.dat.bak-20261207-143015-1"}));
+    QCOMPARE(readAll(QStringLiteral("notes.dat.bak-20261207-143015")), QByteArray("first"));
+    QCOMPARE(readAll(QStringLiteral("notes.dat.bak-20261207-143015-1")), QByteArray("second"));
+}
+
+void TestPersistence::fileThatCannotBeKeptIsNotReplaced()
+{
+#ifdef Q_OS_UNIX
+    // Write-only: it cannot be read at start-up, nor copied aside before the save.
+    const QByteArray original = count(1) + row(NoteA);
+    writeAll(NotesFile, original);
+    QFile::setPermissions(NotesFile, QFileDevice::WriteOwner);
+    {
+        Quillora window;
+        QCOMPARE(noteTree(window)->topLevelItemCount(), 0);
+        window.close();
+    }
+    QFile::setPermissions(NotesFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QCOMPARE(readAll(NotesFile), original);
+    QVERIFY(backups().isEmpty());
+#else
+    QSKIP("needs POSIX permissions");
+#endif
+}
+
+void TestPersistence::permissions()
+{
+#ifdef Q_OS_UNIX
+    const auto mode = [] {
+        return QFile::permissions(NotesFile) & 0x7077;
+    };
+    startAndLeave();
+    QCOMPARE(mode(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+    const auto chosen = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                        QFileDevice::ReadOther;
+    QFile::setPermissions(NotesFile, chosen);
+    startAndLeave();
+    QCOMPARE(mode(), chosen);
+#else
+    QSKIP("needs POSIX permissions");
+#endif
+}
+
+void TestPersistence::savesInPlaceWhereNoTemporaryFileCanBeMade()
+{
+#ifdef Q_OS_UNIX
+    writeAll(NotesFile, count(1) + row(NoteA));
+    const auto dirMode = QFile::permissions(workDir->path());
+    QFile::setPermissions(workDir->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    {
+        Quillora window;
+        noteTree(window)->clear();
+        window.close();
+    }
+    QFile::setPermissions(workDir->path(), dirMode);
+    QCOMPARE(readAll(NotesFile).toHex(), QByteArray("00000000"));
+#else
+    QSKIP("needs POSIX permissions");
+#endif
+}
+
+#ifdef Q_OS_UNIX
+// Permission checks mean nothing to root: as root, run as the unprivileged "nobody".
+static void dropRootPrivileges()
+{
+    if (::geteuid() != 0)
+        return;
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+        qFatal("cannot drop root privileges");
+}
+#endif
+
+int main(int argc, char **argv)
+{
+#ifdef Q_OS_UNIX
+    dropRootPrivileges();
+#endif
+    TestSandbox sandbox;
+    QApplication app(argc, argv);
+    TestPersistence test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_persistence.moc"
