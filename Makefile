@@ -1,0 +1,52 @@
+# Quillora's two commands:
+#   make run    installs what is missing, builds, and starts Quillora in this directory
+#   make test   installs what is missing, builds, and runs every test through CTest
+# Also: make build, make bench, make package, make screenshots, make format, make clean.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+CTEST_ARGS ?= --output-on-failure -j$(JOBS)
+
+.PHONY: deps build run test test-main test-sanitizers test-fuzz bench package screenshots format clean
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	$(BUILD)/app/quillora
+
+# The sanitizer and fuzzing runs come first, so that the last line is the summary of
+# the main suite; any failure stops make with a non-zero exit code.
+test: deps test-sanitizers test-fuzz test-main
+
+test-main: build
+	ctest --test-dir $(BUILD) $(CTEST_ARGS)
+
+test-sanitizers: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUILLORA_SANITIZE=ON -DQUILLORA_BUILD_BENCH=OFF
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+		UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --test-dir $(ASAN_BUILD) $(CTEST_ARGS)
+
+test-fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLORA_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	ctest --test-dir $(FUZZ_BUILD) --output-on-failure
+
+bench: deps
+	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQUILLORA_BUILD_TESTS=ON
+	cmake --build build-release -j$(JOBS) --target quillora_bench
+	QT_QPA_PLATFORM=offscreen build-release/bench/quillora_bench
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-release
