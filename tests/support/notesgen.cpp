@@ -1,11 +1,14 @@
 // Writes a notes file for tests and benchmarks, or prints one as text.
 //   notesgen write FILE COUNT [SEED [STRINGS]]
 //   notesgen dump FILE
+//   notesgen sample FILE      a few hand-written notes, for screenshots
+#include "mainwindow/noterow.h"
 #include "notesgenerator.h"
 #include "persistence/notesfile.h"
 
 #include <QCoreApplication>
 #include <QDataStream>
+#include <QDateTime>
 #include <QFile>
 #include <QSaveFile>
 #include <QTextStream>
@@ -27,6 +30,36 @@ int main(int argc, char **argv)
         writeNoteRows(stream, generateShortRows(count, strings, seed));
         return file.commit() ? 0 : 1;
     }
+    if (args.size() == 3 && args[1] == QLatin1String("sample")) {
+        const QDateTime base(QDate(2026, 12, 7), QTime(9, 15));
+        const QList<QStringList> rows = {
+            makeNoteRow(
+                QStringLiteral("Groceries"),
+                QStringLiteral("Milk, eggs, rye bread\nTomatoes (the small ones)\nCoffee beans"),
+                base.addDays(-6)),
+            makeNoteRow(QStringLiteral("Book club"),
+                        QStringLiteral("Thursday at 7 PM at Anna's.\nBring the second volume and "
+                                       "the list of questions from last time."),
+                        base.addDays(-3).addSecs(4 * 3600)),
+            makeNoteRow(QStringLiteral("Trip to Lisbon"),
+                        QStringLiteral("Flights: 14 March, 08:40 out, 20 March back.\n\n"
+                                       "To see:\n- Alfama and the castle\n- Tram 28\n"
+                                       "- Belém: tower, monastery, pastéis\n\nPack: adapter, "
+                                       "walking shoes, light jacket."),
+                        base.addDays(-1).addSecs(2 * 3600 + 600)),
+            makeNoteRow(QStringLiteral("Ideas"),
+                        QStringLiteral("A bird feeder for the balcony. Learn the ukulele. "
+                                       "Write to Grandma."),
+                        base),
+        };
+        QSaveFile file(args[2]);
+        if (!file.open(QIODevice::WriteOnly))
+            return 1;
+        QDataStream stream(&file);
+        stream.setVersion(QDataStream::Qt_4_6);
+        writeNoteRows(stream, rows);
+        return file.commit() ? 0 : 1;
+    }
     if (args.size() == 3 && args[1] == QLatin1String("dump")) {
         QFile file(args[2]);
         if (!file.open(QIODevice::ReadOnly))
@@ -44,6 +77,6 @@ int main(int argc, char **argv)
         }
         return 0;
     }
-    out << "usage: notesgen write FILE COUNT [SEED [STRINGS]] | notesgen dump FILE\n";
+    out << "usage: notesgen write FILE COUNT [SEED [STRINGS]] | dump FILE | sample FILE\n";
     return 2;
 }

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Takes the README's screenshots from the real program under Xvfb with openbox.
+#   scripts/screenshots.sh PROGRAM NOTESGEN [OUTPUT_DIR]
+# Needs Xvfb, openbox, xdotool, wmctrl and ImageMagick's import.
+out=$(realpath -m "${3:-$(dirname "$0")/../docs/screenshots}")
+mkdir -p "$out"
+. "$(dirname "$0")/../tests/e2e/lib.sh" "$1" "$2"
+start_x
+# A plain grey desk behind the windows.
+xsetroot -solid '#5b6b7b' 2>/dev/null || true
+
+notes_menu() {
+    xdotool mousemove --window "$1" 24 10 click 1
+    sleep 0.5
+    # shellcheck disable=SC2086
+    xdotool key --clearmodifiers $2 Return
+}
+
+shoot() {
+    sleep 0.7
+    import -window "$1" "$out/$2.png"
+    echo "wrote $out/$2.png"
+}
+
+"$NOTESGEN" sample notes.dat
+"$QUILLORA" &
+pid=$!
+main=$(wait_window Quillora)
+xdotool windowactivate --sync "$main" 2>/dev/null || true
+# Show the third note in the viewer: the rows start under the tool bar and the header.
+xdotool mousemove --window "$main" 60 120 click 1
+shoot "$main" main-window
+
+notes_menu "$main" Down
+dialog=$(wait_window "New Note")
+xdotool windowactivate --sync "$dialog" 2>/dev/null || true
+sleep 0.3
+xdotool type --delay 15 "Call the plumber"
+xdotool key Tab
+xdotool type --delay 15 "Kitchen tap drips again."
+xdotool key Return
+xdotool type --delay 15 "Ask about Tuesday morning."
+shoot "$dialog" new-note
+
+if [ -n "${ALL_SCREENSHOTS:-}" ]; then
+    xdotool key shift+Tab Return
+    sleep 0.3
+    xdotool windowactivate --sync "$main" 2>/dev/null || true
+    notes_menu "$main" "Down Down"
+    shoot "$(wait_window "Edit Note")" edit-note
+    xdotool key Escape
+    xdotool windowactivate --sync "$main" 2>/dev/null || true
+    notes_menu "$main" "Down Down Down Down"
+    sleep 0.5
+    shoot root delete-all
+    xdotool key Escape
+    xdotool mousemove --window "$main" 70 10 click 1
+    sleep 0.5
+    xdotool key Down Return
+    sleep 0.5
+    shoot root about
+    xdotool key Escape
+    shoot root main-after
+fi
+wmctrl -c Quillora
+wait_exit $pid

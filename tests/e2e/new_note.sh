@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# With real input: "New Note", a title and a two-line text, "Add", then "Exit". The program
+# exits with 0, notes.dat holds the note, and the next run still has it in its list.
+. "$(dirname "$0")/lib.sh" "$@"
+start_x
+
+# Opens the "Notes" menu of the main window and picks an entry with the arrow keys.
+notes_menu() {
+    xdotool mousemove --window "$1" 24 10 click 1
+    sleep 0.5
+    # shellcheck disable=SC2086
+    xdotool key --clearmodifiers $2 Return
+}
+
+"$QUILLORA" &
+pid=$!
+main=$(wait_window Quillora)
+xdotool windowactivate --sync "$main" 2>/dev/null || true
+notes_menu "$main" Down
+dialog=$(wait_window "New Note")
+xdotool windowactivate --sync "$dialog" 2>/dev/null || true
+sleep 0.3
+xdotool type --delay 20 "Groceries"
+xdotool key Tab
+xdotool type --delay 20 "milk and eggs"
+xdotool key Return
+xdotool type --delay 20 "bread"
+# Back to the title line, where Return presses the default button, "Add".
+xdotool key shift+Tab Return
+wait_for 10 bash -c "! xdotool search --onlyvisible --name '^New Note\$'" || fail "the dialog stayed open"
+
+xdotool windowactivate --sync "$main" 2>/dev/null || true
+notes_menu "$main" Up
+wait_exit $pid
+[ "$EXIT_CODE" = 0 ] || fail "exit code $EXIT_CODE"
+
+dump=$("$NOTESGEN" dump notes.dat)
+expected='^Groceries \| milk and eggs bread \| [0-9]{4}-[0-9]{2}-[0-9]{2} (0[1-9]|1[0-2]):[0-9]{2} (AM|PM) \| milk and eggs\\nbread$'
+[ "$(head -n 1 <<<"$dump")" = "rows 1 whole" ] || fail "notes.dat: $dump"
+grep -Eq "$expected" <<<"$dump" || fail "notes.dat holds: $dump"
+
+# The note is in the list of the next run: closing that run saves it again.
+rm -f "$XDG_CONFIG_HOME/Tolvane/Quillora.conf"
+cp notes.dat first.dat
+"$QUILLORA" &
+pid=$!
+wait_window Quillora >/dev/null
+wmctrl -c Quillora
+wait_exit $pid
+[ "$EXIT_CODE" = 0 ] || fail "second run ended with $EXIT_CODE"
+cmp -s notes.dat first.dat || fail "the second run did not keep the note"
+echo "PASS: note typed, added, saved on Exit and loaded again"
