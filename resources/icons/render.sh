@@ -4,17 +4,24 @@
 # Needs rsvg-convert (librsvg2-bin), convert (imagemagick) and icotool (icoutils).
 set -eu
 cd "$(dirname "$0")"
-for name in new_note edit_note delete_note delete_all about; do
-    rsvg-convert -w 24 -h 24 -o "$name.png" "$name.svg"
-done
-rsvg-convert -w 128 -h 128 -o quillora.png quillora.svg
-
-# Windows: four 32-bit images with alpha and a 128-pixel PNG with an 8-bit palette.
+# Stored without deflate compression or row filters: the program decodes them at every
+# start, and inflating costs more than reading a few more bytes from the executable.
+render() {
+    rsvg-convert -w "$1" -h "$1" -o "$work/$2.png" "$2.svg"
+    convert "$work/$2.png" -strip -define png:compression-level=0 -define png:compression-filter=0 \
+        -define png:compression-strategy=0 "PNG32:$2.png"
+}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+for name in new_note edit_note delete_note delete_all about; do
+    render 24 "$name"
+done
+render 128 quillora
+
+# Windows: four 32-bit images with alpha and a 128-pixel PNG with an 8-bit palette.
 for size in 16 24 32 48; do
     rsvg-convert -w $size -h $size -o "$work/$size.png" quillora.svg
 done
-convert quillora.png -colors 255 "PNG8:$work/128.png"
+convert quillora.png -strip -colors 255 "PNG8:$work/128.png"
 icotool -c -o ../../dist/windows/quillora.ico \
     "$work/16.png" "$work/24.png" "$work/32.png" "$work/48.png" -r "$work/128.png"

@@ -26,18 +26,6 @@ bool syncToDisk(QFile &file)
 #endif
 }
 
-// Size of the encoded rows, so that the buffer is allocated once.
-qsizetype encodedSize(const QList<QStringList> &rows)
-{
-    qsizetype size = 4;
-    for (const QStringList &row : rows) {
-        size += 4;
-        for (const QString &text : row)
-            size += 4 + 2 * text.size();
-    }
-    return size;
-}
-
 } // namespace
 
 LoadedNotes loadNotesFile(const QString &fileName)
@@ -97,14 +85,6 @@ bool keepBackupOf(const QString &fileName, const QDateTime &when)
 
 bool saveNotesFile(const QString &fileName, const QList<QStringList> &rows)
 {
-    QByteArray bytes;
-    bytes.reserve(encodedSize(rows));
-    {
-        QDataStream stream(&bytes, QIODevice::WriteOnly);
-        stream.setVersion(QDataStream::Qt_4_6);
-        writeNoteRows(stream, rows);
-    }
-
     const QFileDevice::Permissions permissions =
         QFile::exists(fileName) ? QFile::permissions(fileName) : OwnerOnly;
     QSaveFile file(fileName);
@@ -114,7 +94,10 @@ bool saveNotesFile(const QString &fileName, const QList<QStringList> &rows)
     if (!file.open(QIODevice::WriteOnly))
         return false;
     file.setPermissions(permissions);
-    if (file.write(bytes) != bytes.size()) {
+    QDataStream stream(&file);
+    stream.setVersion(QDataStream::Qt_4_6);
+    writeNoteRows(stream, rows);
+    if (stream.status() != QDataStream::Ok) {
         file.cancelWriting();
         return false;
     }

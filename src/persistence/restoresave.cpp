@@ -30,8 +30,11 @@ void Quillora::readSettingsAtStart()
 void Quillora::writeSettingsWhenExit()
 {
     QSettings settings(QStringLiteral("Tolvane"), QStringLiteral("Quillora"));
-    // The position is stored first, whatever becomes of the notes file.
-    settings.setValue(QStringLiteral("pos"), pos());
+    // The position is stored first, whatever becomes of the notes file. An unchanged
+    // position is not written again: rewriting the settings file costs a flush to disk.
+    const QString key = QStringLiteral("pos");
+    if (!settings.contains(key) || settings.value(key) != QVariant(pos()))
+        settings.setValue(key, pos());
 
     const QString fileName = QLatin1String(NotesFileName);
     if (!notesFileWritable(fileName))

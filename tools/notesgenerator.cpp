@@ -51,18 +51,17 @@ QString text(QRandomGenerator &random, int maxLength, bool lines)
 
 int bodyLength(QRandomGenerator &random)
 {
-    // Most notes are short; a few are long.
-    switch (random.bounded(10)) {
-    case 0:
+    // Most notes are short; a few run to the longest a note here gets.
+    const int roll = int(random.bounded(100));
+    if (roll < 5)
         return 0;
-    case 1:
-        return 20000;
-    case 2:
-    case 3:
-        return 2000;
-    default:
-        return 300;
-    }
+    if (roll < 50)
+        return 200;
+    if (roll < 80)
+        return 1000;
+    if (roll < 97)
+        return 3000;
+    return 20000;
 }
 
 } // namespace

@@ -1,0 +1,440 @@
+// Measures start-up, reading, saving, memory and single commands with realistic notes files
+// of 1,000 to 300,000 notes, each figure against a floor measured in the same run, and
+// prints one table. Runs on the offscreen platform; figures are medians after a warm-up.
+//   quillora_bench [--quick]
+#include "dialogs/newnote.h"
+#include "mainwindow/quillora.h"
+#include "notesgenerator.h"
+#include "persistence/notesfile.h"
+
+#include <QApplication>
+#include <QDataStream>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTextStream>
+#include <QTreeWidget>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+QTextStream out(stdout);
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values.at(values.size() / 2);
+}
+
+// Runs `step` once to warm up, then `repetitions` times, and gives the median in ms.
+double measure(int repetitions, const std::function<double()> &step)
+{
+    step();
+    QList<double> times;
+    for (int i = 0; i < repetitions; ++i)
+        times.append(step());
+    return median(times);
+}
+
+// Lets the event loop deliver everything that is pending: layouts, paints, timers.
+void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+}
+
+double elapsedMs(const QElapsedTimer &timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The floor's decoder: every string straight from the buffer, trusting the layout.
+QList<QStringList> decodeDirect(const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    const qsizetype size = bytes.size();
+    qsizetype pos = 0;
+    const auto count = [&] {
+        if (size - pos < 4)
+            return quint32(0);
+        pos += 4;
+        return qFromBigEndian<quint32>(data + pos - 4);
+    };
+    QList<QStringList> rows;
+    const quint32 rowCount = count();
+    rows.reserve(qMin<qsizetype>(rowCount, size / 4));
+    for (quint32 i = 0; i < rowCount && pos < size; ++i) {
+        QStringList row;
+        const quint32 strings = count();
+        row.reserve(strings);
+        for (quint32 j = 0; j < strings; ++j) {
+            const quint32 length = count();
+            if (length == 0xFFFFFFFFu || length > size - pos) {
+                row.append(QString());
+                continue;
+            }
+            QString text(length / 2, Qt::Uninitialized);
+            qFromBigEndian<char16_t>(data + pos, length / 2, text.data());
+            pos += length;
+            row.append(text);
+        }
+        rows.append(row);
+    }
+    return rows;
+}
+
+// A bare list configured as the program's.
+QTreeWidget *makeBareTree()
+{
+    auto *tree = new QTreeWidget;
+    tree->setColumnCount(4);
+    tree->setHeaderLabels({"Title", "Note", "Date", "hidden column"});
+    QFont font;
+    font.setPointSize(9);
+    tree->setFont(font);
+    tree->setColumnWidth(0, 100);
+    tree->setColumnWidth(1, 250);
+    tree->setColumnWidth(2, 50);
+    tree->setColumnHidden(3, true);
+    tree->resize(482, 200);
+    return tree;
+}
+
+void fillTree(QTreeWidget *tree, const QList<QStringList> &rows)
+{
+    QList<QTreeWidgetItem *> items;
+    items.reserve(rows.size());
+    for (const QStringList &row : rows)
+        items.append(new QTreeWidgetItem(row));
+    tree->addTopLevelItems(items);
+}
+
+// Start-up of the program in `dir`, whose notes.dat it loads, until shown, painted, idle.
+double startProgram(const QString &dir)
+{
+    QDir::setCurrent(dir);
+    QElapsedTimer timer;
+    timer.start();
+    Quillora window;
+    window.show();
+    settle();
+    return elapsedMs(timer);
+}
+
+double startFloor(const QString &file)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const QList<QStringList> rows = decodeDirect(readFile(file));
+    QTreeWidget *tree = makeBareTree();
+    fillTree(tree, rows);
+    tree->show();
+    settle();
+    const double ms = elapsedMs(timer);
+    delete tree;
+    return ms;
+}
+
+double startBareWindow()
+{
+    QElapsedTimer timer;
+    timer.start();
+    QMainWindow window;
+    window.resize(500, 350);
+    window.show();
+    settle();
+    return elapsedMs(timer);
+}
+
+double readProgram(const QString &file)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QFile device(file);
+    device.open(QIODevice::ReadOnly);
+    QDataStream stream(&device);
+    stream.setVersion(QDataStream::Qt_4_6);
+    QList<QStringList> rows;
+    readNoteRows(stream, rows);
+    return elapsedMs(timer);
+}
+
+double readFloor(const QString &file)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const QList<QStringList> rows = decodeDirect(readFile(file));
+    return elapsedMs(timer);
+}
+
+// One write of bytes already encoded, a flush to disk and a rename.
+double saveFloor(const QString &dir, const QByteArray &bytes)
+{
+    const QString target = QDir(dir).filePath("floor.dat");
+    QElapsedTimer timer;
+    timer.start();
+    QFile file(target + ".tmp");
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    file.flush();
+#ifdef Q_OS_UNIX
+    ::fsync(file.handle());
+#endif
+    file.close();
+    std::rename(QFile::encodeName(target + ".tmp").constData(), QFile::encodeName(target).constData());
+    return elapsedMs(timer);
+}
+
+qint64 peakRssKb()
+{
+    const QList<QByteArray> lines = readFile("/proc/self/status").split('\n');
+    for (const QByteArray &line : lines)
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+// Peak memory of one start-up, measured in a process of its own.
+qint64 childPeakKb(const QString &mode, const QString &path)
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {"--child", mode, path});
+    child.waitForFinished(-1);
+    return child.readAllStandardOutput().trimmed().toLongLong();
+}
+
+// A warm start-up in a function of its own, for profiling:
+//   valgrind --tool=callgrind --toggle-collect='*warmStartup*' quillora_bench --child warm DIR
+Q_NEVER_INLINE void warmStartup(const QString &dir)
+{
+    startProgram(dir);
+}
+
+int runChild(const QString &mode, const QString &path)
+{
+    if (mode == "warm") {
+        startProgram(path);
+        warmStartup(path);
+    } else if (mode == "program") {
+        QDir::setCurrent(path);
+        auto *window = new Quillora;
+        window->show();
+        settle();
+    } else if (mode == "floor") {
+        const QList<QStringList> rows = decodeDirect(readFile(path));
+        QTreeWidget *tree = makeBareTree();
+        fillTree(tree, rows);
+        tree->show();
+        settle();
+    }
+    std::printf("%lld\n", peakRssKb());
+    std::fflush(stdout);
+    std::_Exit(0);
+}
+
+QString writeNotesDir(const QString &root, const QString &name, const QByteArray &bytes)
+{
+    const QString dir = QDir(root).filePath(name);
+    QDir().mkpath(dir);
+    QFile file(QDir(dir).filePath("notes.dat"));
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return dir;
+}
+
+QByteArray encode(const QList<QStringList> &rows)
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream.setVersion(QDataStream::Qt_4_6);
+    writeNoteRows(stream, rows);
+    return bytes;
+}
+
+struct Row
+{
+    QString figure;
+    double value;
+    double floor;
+    QString unit;
+    double limit; // the ratio the target allows
+};
+
+QList<Row> table;
+
+void report(const QString &figure, double value, double floor, const QString &unit, double limit)
+{
+    table.append({figure, value, floor, unit, limit});
+    out << "  " << figure << ": " << QString::number(value, 'f', 2) << ' ' << unit << " (floor "
+        << QString::number(floor, 'f', 2) << ")\n";
+    out.flush();
+}
+
+// Adding, editing, showing and deleting one note with `count` notes in the list; ms each.
+QList<double> commandTimes(const QString &dir, int repetitions)
+{
+    QDir::setCurrent(dir);
+    Quillora window;
+    window.show();
+    settle();
+    auto *tree = window.findChild<QTreeWidget *>();
+    auto *newDialog = window.findChild<NewNote *>();
+    const auto timed = [&](const std::function<void()> &command) {
+        return measure(repetitions, [&] {
+            QElapsedTimer timer;
+            timer.start();
+            command();
+            settle();
+            tree->viewport()->repaint();
+            return elapsedMs(timer);
+        });
+    };
+    // Row 50 and its neighbours hold the same notes in both lists (same seed).
+    const auto middle = [&] { tree->setCurrentItem(tree->topLevelItem(50)); };
+    const double add = timed([&] {
+        newDialog->titleEdit->setText("A new note");
+        newDialog->noteEdit->setPlainText("Its text,\non two lines.");
+        QMetaObject::invokeMethod(&window, "setTreeWidget");
+    });
+    const double edit = timed([&] {
+        middle();
+        QMetaObject::invokeMethod(&window, "editNote");
+        QMetaObject::invokeMethod(&window, "editTreeWidget");
+    });
+    const double show = timed([&] {
+        middle();
+        QMetaObject::invokeMethod(&window, "showNote");
+    });
+    const double remove = timed([&] {
+        middle();
+        QMetaObject::invokeMethod(&window, "deleteNote");
+    });
+    return {add, edit, show, remove};
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 4 && QByteArray(argv[1]) == "--child") {
+        QApplication app(argc, argv);
+        return runChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    }
+    QTemporaryDir root;
+    qputenv("XDG_CONFIG_HOME", QDir(root.path()).filePath("config").toLocal8Bit());
+    QApplication app(argc, argv);
+    const bool quick = app.arguments().contains("--quick");
+    const QList<int> sizes = quick ? QList<int>{1000, 10000} : QList<int>{1000, 10000, 100000, 300000};
+
+    out << "Preparing notes files in " << root.path() << '\n';
+    QMap<int, QString> dirs;
+    QMap<int, QByteArray> files;
+    for (int size : sizes) {
+        files[size] = encode(generateNotes(size, 2026));
+        dirs[size] = writeNotesDir(root.path(), QString("n%1").arg(size), files[size]);
+        out << "  " << size << " notes: " << files[size].size() / 1024 << " KiB\n";
+        out.flush();
+    }
+    const QString emptyDir = writeNotesDir(root.path(), "empty", QByteArray(4, '\0'));
+    // Both counts say 0xFFFFFFFF; the one string that is there reads "AAAAAAAAAAAAAA".
+    QByteArray hostile = QByteArray(12, '\0') + QByteArray("\0A").repeated(14);
+    qToBigEndian(0xFFFFFFFFu, hostile.data());
+    qToBigEndian(0xFFFFFFFFu, hostile.data() + 4);
+    qToBigEndian(28u, hostile.data() + 8);
+    const QString hostileDir = writeNotesDir(root.path(), "hostile", hostile);
+    const auto repetitionsFor = [](int size) { return size >= 300000 ? 3 : size >= 100000 ? 5 : 9; };
+
+    out << "Measuring\n";
+    QMap<int, double> startMs, saveMs;
+    for (int size : sizes) {
+        const int repetitions = repetitionsFor(size);
+        const QString file = QDir(dirs[size]).filePath("notes.dat");
+        startMs[size] = measure(repetitions, [&] { return startProgram(dirs[size]); });
+        const double startFloorMs = measure(repetitions, [&] { return startFloor(file); });
+        report(QString("start-up, %1 notes").arg(size), startMs[size], startFloorMs, "ms",
+               size == 10000 || size == 100000 ? 1.2 : 0);
+        report(QString("reading, %1 notes").arg(size), measure(repetitions, [&] { return readProgram(file); }),
+               measure(repetitions, [&] { return readFloor(file); }), "ms", 1.3);
+        {
+            QDir::setCurrent(dirs[size]);
+            Quillora window;
+            saveMs[size] = measure(repetitions, [&] {
+                QElapsedTimer timer;
+                timer.start();
+                QMetaObject::invokeMethod(&window, "writeSettingsWhenExit");
+                return elapsedMs(timer);
+            });
+        }
+        report(QString("exit save, %1 notes").arg(size), saveMs[size],
+               measure(repetitions, [&] { return saveFloor(dirs[size], files[size]); }), "ms", 1.5);
+    }
+
+    if (sizes.contains(100000)) {
+        report("peak memory, 100000 notes", childPeakKb("program", dirs[100000]) / 1024.0,
+               childPeakKb("floor", QDir(dirs[100000]).filePath("notes.dat")) / 1024.0, "MiB", 1.2);
+    }
+
+    const int big = sizes.contains(100000) ? 100000 : sizes.last();
+    const QString smallDir = writeNotesDir(root.path(), "n100", encode(generateNotes(100, 2026)));
+    const QList<double> withMany = commandTimes(dirs[big], 15);
+    const QList<double> withFew = commandTimes(smallDir, 15);
+    const QStringList commands = {"adding", "editing", "showing", "deleting"};
+    for (int i = 0; i < commands.size(); ++i)
+        report(QString("%1 one note, %2 notes vs 100").arg(commands[i]).arg(big), withMany[i], withFew[i],
+               "ms", 2.0);
+
+    const double emptyStart = measure(15, [&] { return startProgram(emptyDir); });
+    report("start-up, empty notes.dat", emptyStart, measure(15, startBareWindow), "ms", 1.1);
+    report("start-up, 40-byte file counting 0xFFFFFFFF", measure(15, [&] { return startProgram(hostileDir); }),
+           emptyStart, "ms", 1.1);
+    const double emptyPeak = childPeakKb("program", emptyDir) / 1024.0;
+    const double hostilePeak = childPeakKb("program", hostileDir) / 1024.0;
+    table.append({"peak memory, 40-byte file counting 0xFFFFFFFF", hostilePeak, emptyPeak, "MiB", -2.0});
+
+    if (sizes.contains(300000)) {
+        report("start-up per note, 300000 vs 10000", startMs[300000] / 300000 * 1000,
+               startMs[10000] / 10000 * 1000, "µs", 1.3);
+        report("exit save per note, 300000 vs 10000", saveMs[300000] / 300000 * 1000,
+               saveMs[10000] / 10000 * 1000, "µs", 1.3);
+    }
+
+    out << "\n| figure | measured | floor | ratio | target | met |\n|---|---:|---:|---:|---:|:-:|\n";
+    for (const Row &row : std::as_const(table)) {
+        const double ratio = row.floor > 0 ? row.value / row.floor : 0;
+        QString target = "-";
+        QString met = "-";
+        if (row.limit > 0) {
+            target = QString("≤ %1×").arg(row.limit, 0, 'f', 1);
+            met = ratio <= row.limit ? "yes" : "NO";
+        } else if (row.limit < 0) {
+            target = QString("≤ +%1 MiB").arg(-row.limit, 0, 'f', 0);
+            met = row.value - row.floor <= -row.limit ? "yes" : "NO";
+        }
+        out << "| " << row.figure << " | " << QString::number(row.value, 'f', 2) << ' ' << row.unit << " | "
+            << QString::number(row.floor, 'f', 2) << ' ' << row.unit << " | " << QString::number(ratio, 'f', 2)
+            << " | " << target << " | " << met << " |\n";
+    }
+    out.flush();
+    return 0;
+}
