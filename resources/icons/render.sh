@@ -25,3 +25,12 @@ done
 convert quillora.png -strip -colors 255 "PNG8:$work/128.png"
 icotool -c -o ../../dist/windows/quillora.ico \
     "$work/16.png" "$work/24.png" "$work/32.png" "$work/48.png" -r "$work/128.png"
+
+# Linux: the emblem in the hicolor icon theme, from the same drawing. The 128-pixel image
+# and the scalable one are installed from this folder as they are.
+hicolor=../../dist/linux/icons/hicolor
+for size in 16 24 32 48 64 256; do
+    mkdir -p "$hicolor/${size}x$size/apps"
+    rsvg-convert -w $size -h $size -o "$work/emblem.png" quillora.svg
+    convert "$work/emblem.png" -strip "PNG32:$hicolor/${size}x$size/apps/org.example.Quillora.png"
+done
