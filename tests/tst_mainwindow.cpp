@@ -5,6 +5,7 @@
 #include "testsupport.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QDateTime>
 #include <QFile>
@@ -161,6 +162,10 @@ void TestMainWindow::windowIsBuiltAsTheUserSeesIt()
     QVERIFY(!tree->isSortingEnabled());
     QCOMPARE(tree->font().pointSize(), 9);
     QCOMPARE(tree->topLevelItemCount(), 0);
+    QCOMPARE(QAccessible::queryAccessibleInterface(tree)->text(QAccessible::Name),
+             QStringLiteral("Notes"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(viewer)->text(QAccessible::Name),
+             QStringLiteral("Note viewer"));
     QVERIFY(viewer->isReadOnly());
     QCOMPARE(viewer->font().pointSize(), 9);
     QVERIFY(viewer->toPlainText().isEmpty());
