@@ -45,6 +45,15 @@ bench: deps
 	cmake --build build-release -j$(JOBS) --target quillora_bench
 	QT_QPA_PLATFORM=offscreen build-release/bench/quillora_bench
 
+package: build
+	cmake --build $(BUILD) --target package
+	@ls -1 $(BUILD)/*.deb
+
+# Runs the real program under Xvfb and captures the README's pictures (needs ImageMagick).
+screenshots: build
+	@scripts/install-deps.sh imagemagick
+	scripts/screenshots.sh $(BUILD)/app/quillora $(BUILD)/tools/notesgen docs/screenshots
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
