@@ -9,13 +9,6 @@ start_x
 # A plain grey desk behind the windows.
 xsetroot -solid '#5b6b7b' 2>/dev/null || true
 
-notes_menu() {
-    xdotool mousemove --window "$1" 24 10 click 1
-    sleep 0.5
-    # shellcheck disable=SC2086
-    xdotool key --clearmodifiers $2 Return
-}
-
 shoot() {
     sleep 0.7
     import -window "$1" "$out/$2.png"
@@ -31,15 +24,7 @@ xdotool windowactivate --sync "$main" 2>/dev/null || true
 xdotool mousemove --window "$main" 60 120 click 1
 shoot "$main" main-window
 
-notes_menu "$main" Down
-dialog=$(wait_window "New Note")
-xdotool windowactivate --sync "$dialog" 2>/dev/null || true
-sleep 0.3
-xdotool type --delay 15 "Call the plumber"
-xdotool key Tab
-xdotool type --delay 15 "Kitchen tap drips again."
-xdotool key Return
-xdotool type --delay 15 "Ask about Tuesday morning."
+dialog=$(type_new_note "$main" "Call the plumber" "Kitchen tap drips again." "Ask about Tuesday morning.")
 shoot "$dialog" new-note
 
 if [ -n "${ALL_SCREENSHOTS:-}" ]; then

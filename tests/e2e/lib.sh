@@ -92,3 +92,30 @@ wait_exit() {
     wait "$pid" || EXIT_CODE=$?
     wait "$watchdog" 2>/dev/null || true
 }
+
+# Opens the "Notes" menu of the main window and picks an entry with the arrow keys, for
+# example "Down" for the first entry and "Up" for the last.
+notes_menu() {
+    xdotool mousemove --window "$1" 24 10 click 1
+    sleep 0.5
+    # shellcheck disable=SC2086
+    xdotool key --clearmodifiers $2 Return
+}
+
+# Opens "New Note" from the main window and types a title and a text of two lines,
+# leaving the cursor in the text. Prints the dialog's window id.
+type_new_note() {
+    local main=$1 title=$2 first=$3 second=$4
+    xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
+    notes_menu "$main" Down
+    local dialog
+    dialog=$(wait_window "New Note")
+    xdotool windowactivate --sync "$dialog" >/dev/null 2>&1 || true
+    sleep 0.3
+    xdotool type --delay 20 "$title"
+    xdotool key Tab
+    xdotool type --delay 20 "$first"
+    xdotool key Return
+    xdotool type --delay 20 "$second"
+    echo "$dialog"
+}

@@ -4,27 +4,10 @@
 . "$(dirname "$0")/lib.sh" "$@"
 start_x
 
-# Opens the "Notes" menu of the main window and picks an entry with the arrow keys.
-notes_menu() {
-    xdotool mousemove --window "$1" 24 10 click 1
-    sleep 0.5
-    # shellcheck disable=SC2086
-    xdotool key --clearmodifiers $2 Return
-}
-
 "$QUILLORA" &
 pid=$!
 main=$(wait_window Quillora)
-xdotool windowactivate --sync "$main" 2>/dev/null || true
-notes_menu "$main" Down
-dialog=$(wait_window "New Note")
-xdotool windowactivate --sync "$dialog" 2>/dev/null || true
-sleep 0.3
-xdotool type --delay 20 "Groceries"
-xdotool key Tab
-xdotool type --delay 20 "milk and eggs"
-xdotool key Return
-xdotool type --delay 20 "bread"
+type_new_note "$main" "Groceries" "milk and eggs" "bread" >/dev/null
 # Back to the title line, where Return presses the default button, "Add".
 xdotool key shift+Tab Return
 wait_for 10 bash -c "! xdotool search --onlyvisible --name '^New Note\$'" || fail "the dialog stayed open"
