@@ -41,6 +41,9 @@ LoadedNotes loadNotesFile(const QString &fileName)
     QDataStream stream(&file);
     stream.setVersion(QDataStream::Qt_4_6);
     loaded.incomplete = readNoteRowsChecked(stream, loaded.rows) != NotesReadResult::Whole;
+    // A row of more than four strings, from another writer, loses the rest at the save.
+    for (qsizetype i = 0; i < loaded.rows.size() && !loaded.incomplete; ++i)
+        loaded.incomplete = loaded.rows.at(i).size() > 4;
     return loaded;
 }
 

@@ -13,7 +13,8 @@ struct LoadedNotes
 {
     QList<QStringList> rows;
     // The file exists but was not taken in whole: it could not be opened, ran short, held
-    // a malformed string or bytes behind its rows. Saving over it would lose them.
+    // a malformed string, bytes behind its rows, or rows of more than four strings.
+    // Saving over it would lose them.
     bool incomplete = false;
 };
 
