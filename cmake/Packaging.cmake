@@ -10,10 +10,10 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PROJECT_HOMEPAGE_URL}")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Small, fast desktop note keeper
- Quillora keeps short notes in one window: a list of titles, previews and
- dates above a viewer. Notes are saved atomically in one file, notes.dat,
- in the directory Quillora is started from.")
+# The summary above is the synopsis line; this is the extended description.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quillora keeps short notes in one window: a list of titles, previews and
+dates above a viewer. Notes are saved atomically in one file, notes.dat,
+in the directory Quillora is started from.")
 # Library dependencies are worked out from the binary by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
