@@ -13,10 +13,11 @@ namespace {
 class ChunkWriter
 {
 public:
-    ChunkWriter(QDataStream &stream)
-        : stream(stream), bigEndian(stream.byteOrder() == QDataStream::BigEndian)
+    // `total` is the size of everything to be written; a small file gets a small buffer.
+    ChunkWriter(QDataStream &stream, qsizetype total)
+        : stream(stream), bigEndian(stream.byteOrder() == QDataStream::BigEndian),
+          capacity(qBound<qsizetype>(4, total, MaxCapacity)), buffer(capacity, Qt::Uninitialized)
     {
-        buffer.resize(Capacity);
     }
     ~ChunkWriter() { flush(); }
 
@@ -41,7 +42,7 @@ public:
         qsizetype left = text.size();
         while (left > 0) {
             reserve(2);
-            const qsizetype step = qMin(left, (Capacity - used) / 2);
+            const qsizetype step = qMin(left, (capacity - used) / 2);
             if (bigEndian)
                 qToBigEndian<char16_t>(units, step, buffer.data() + used);
             else
@@ -53,11 +54,11 @@ public:
     }
 
 private:
-    static constexpr qsizetype Capacity = 1 << 20;
+    static constexpr qsizetype MaxCapacity = 1 << 20;
 
     void reserve(qsizetype bytes)
     {
-        if (Capacity - used < bytes)
+        if (capacity - used < bytes)
             flush();
     }
 
@@ -70,15 +71,27 @@ private:
 
     QDataStream &stream;
     bool bigEndian;
+    qsizetype capacity;
     QByteArray buffer;
     qsizetype used = 0;
 };
+
+qsizetype encodedSize(const QList<QStringList> &rows)
+{
+    qsizetype size = 4;
+    for (const QStringList &row : rows) {
+        size += 4;
+        for (const QString &text : row)
+            size += 4 + 2 * text.size();
+    }
+    return size;
+}
 
 } // namespace
 
 QDataStream &writeNoteRows(QDataStream &stream, const QList<QStringList> &rows)
 {
-    ChunkWriter writer(stream);
+    ChunkWriter writer(stream, encodedSize(rows));
     writer.writeCount(quint32(rows.size()));
     for (const QStringList &row : rows) {
         writer.writeCount(quint32(row.size()));

@@ -1,5 +1,6 @@
 #include "mainwindow/quillora.h"
 
+#include "mainwindow/noterow.h"
 #include "notesstore.h"
 
 #include <QDateTime>
@@ -50,7 +51,8 @@ void Quillora::writeSettingsWhenExit()
     rows.reserve(noteTree->topLevelItemCount());
     for (int i = 0; i < noteTree->topLevelItemCount(); ++i) {
         const QTreeWidgetItem *note = noteTree->topLevelItem(i);
-        rows.append({note->text(0), note->text(1), note->text(2), note->text(3)});
+        rows.append({note->text(ColumnTitle), note->text(ColumnPreview), note->text(ColumnDate),
+                     note->text(ColumnBody)});
     }
     saveNotesFile(fileName, rows);
 }
