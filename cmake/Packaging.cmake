@@ -1,5 +1,9 @@
-# make package: a Debian package of the program and its desktop files.
-set(CPACK_GENERATOR DEB)
+# make package: a Debian package of the program and its desktop files; elsewhere a zip.
+if(UNIX AND NOT APPLE)
+    set(CPACK_GENERATOR DEB)
+else()
+    set(CPACK_GENERATOR ZIP)
+endif()
 set(CPACK_PACKAGE_NAME quillora)
 set(CPACK_PACKAGE_VENDOR "Tolvane")
 set(CPACK_PACKAGE_CONTACT "Tolvane <notes@example.org>")
