@@ -8,7 +8,7 @@ packages="cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev
     clang
     xvfb xauth openbox xdotool wmctrl fonts-dejavu-core weston qt6-wayland
     binutils-mingw-w64-x86-64 icoutils
-    desktop-file-utils appstream dpkg-dev
+    desktop-file-utils appstream dpkg-dev file
     $*"
 
 missing() {
