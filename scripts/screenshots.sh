@@ -47,5 +47,5 @@ if [ -n "${ALL_SCREENSHOTS:-}" ]; then
     xdotool key Escape
     shoot root main-after
 fi
-wmctrl -c Quillora
+close_window Quillora
 wait_exit $pid

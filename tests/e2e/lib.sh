@@ -19,6 +19,8 @@ cleanup() {
     rm -rf "$SANDBOX"
 }
 trap cleanup EXIT
+# No command fails without saying where.
+trap 'echo "FAIL: ${BASH_SOURCE[0]##*/} line $LINENO: \"$BASH_COMMAND\" exited with $?" >&2' ERR
 
 fail() {
     echo "FAIL: $*" >&2
@@ -55,8 +57,14 @@ window_id() {
     xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1
 }
 
+# Mapped, and managed by the window manager, so that wmctrl can reach it.
 has_window() {
-    [ -n "$(window_id "$1")" ]
+    [ -n "$(window_id "$1")" ] && wmctrl -l | grep -q " $1\$"
+}
+
+# Asks the window manager to close the window, as its close button would.
+close_window() {
+    wait_for 10 wmctrl -c "$1" || fail "could not ask '$1' to close"
 }
 
 wait_window() {

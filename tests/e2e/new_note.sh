@@ -28,7 +28,7 @@ cp notes.dat first.dat
 "$QUILLORA" &
 pid=$!
 wait_window Quillora >/dev/null
-wmctrl -c Quillora
+close_window Quillora
 wait_exit $pid
 [ "$EXIT_CODE" = 0 ] || fail "second run ended with $EXIT_CODE"
 cmp -s notes.dat first.dat || fail "the second run did not keep the note"

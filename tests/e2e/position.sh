@@ -9,11 +9,14 @@ id=$(wait_window Quillora)
 eval "$(xdotool getwindowgeometry --shell "$id")"
 initial="$X,$Y"
 xdotool windowmove "$id" 310 170
-wait_for 5 bash -c "xdotool getwindowgeometry --shell $id | grep -q '^X=310'" || true
+moved_away() {
+    ! xdotool getwindowgeometry --shell "$id" | grep -qx "X=${initial%,*}"
+}
+wait_for 5 moved_away || true
 eval "$(xdotool getwindowgeometry --shell "$id")"
 moved="$X,$Y"
 [ "$moved" != "$initial" ] || fail "the window manager did not move the window"
-wmctrl -c Quillora
+close_window Quillora
 wait_exit $pid
 [ "$EXIT_CODE" = 0 ] || fail "first run ended with $EXIT_CODE"
 
@@ -22,7 +25,7 @@ pid=$!
 id=$(wait_window Quillora)
 sleep 0.5
 eval "$(xdotool getwindowgeometry --shell "$id")"
-wmctrl -c Quillora
+close_window Quillora
 wait_exit $pid
 [ "$EXIT_CODE" = 0 ] || fail "second run ended with $EXIT_CODE"
 [ "$X,$Y" = "$moved" ] || fail "window came back at $X,$Y instead of $moved"

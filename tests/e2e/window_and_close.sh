@@ -9,7 +9,7 @@ pid=$!
 id=$(wait_window Quillora)
 eval "$(xdotool getwindowgeometry --shell "$id")"
 [ "$WIDTH" = 500 ] && [ "$HEIGHT" = 350 ] || fail "window is ${WIDTH}x$HEIGHT"
-wmctrl -c Quillora
+close_window Quillora
 wait_exit $pid
 [ "$EXIT_CODE" = 0 ] || fail "exit code $EXIT_CODE"
 [ "$(od -An -tx1 notes.dat | tr -d ' \n')" = 00000000 ] || fail "notes.dat is not the empty list"
