@@ -256,11 +256,20 @@ Q_NEVER_INLINE void warmStartup(const QString &dir)
     startProgram(dir);
 }
 
+// The same for the floor:  ... --toggle-collect='*warmFloor*' quillora_bench --child warm-floor DIR
+Q_NEVER_INLINE void warmFloor(const QString &dir)
+{
+    startFloor(QDir(dir).filePath("notes.dat"));
+}
+
 int runChild(const QString &mode, const QString &path)
 {
     if (mode == "warm") {
         startProgram(path);
         warmStartup(path);
+    } else if (mode == "warm-floor") {
+        startFloor(QDir(path).filePath("notes.dat"));
+        warmFloor(path);
     } else if (mode == "program") {
         QDir::setCurrent(path);
         auto *window = new Quillora;
