@@ -297,15 +297,6 @@ QString writeNotesDir(const QString &root, const QString &name, const QByteArray
     return dir;
 }
 
-QByteArray encode(const QList<QStringList> &rows)
-{
-    QByteArray bytes;
-    QDataStream stream(&bytes, QIODevice::WriteOnly);
-    stream.setVersion(QDataStream::Qt_4_6);
-    writeNoteRows(stream, rows);
-    return bytes;
-}
-
 struct Row
 {
     QString figure;
@@ -388,7 +379,7 @@ int main(int argc, char **argv)
     QMap<int, QString> dirs;
     QMap<int, QByteArray> files;
     for (int size : sizes) {
-        files[size] = encode(generateNotes(size, 2026));
+        files[size] = encodeNotes(generateNotes(size, 2026));
         dirs[size] = writeNotesDir(root.path(), QString("n%1").arg(size), files[size]);
         out << "  " << size << " notes: " << files[size].size() / 1024 << " KiB\n";
         out.flush();
@@ -447,7 +438,8 @@ int main(int argc, char **argv)
     }
 
     const int big = sizes.contains(100000) ? 100000 : sizes.last();
-    const QString smallDir = writeNotesDir(root.path(), "n100", encode(generateNotes(100, 2026)));
+    const QString smallDir =
+        writeNotesDir(root.path(), "n100", encodeNotes(generateNotes(100, 2026)));
     const QList<double> withMany = commandTimes(dirs[big], 15);
     const QList<double> withFew = commandTimes(smallDir, 15);
     const QStringList commands = {"adding", "editing", "showing", "deleting"};

@@ -5,12 +5,12 @@
 #include "mainwindow/noterow.h"
 #include "notesgenerator.h"
 #include "persistence/notesfile.h"
+#include "persistence/notesstore.h"
 
 #include <QCoreApplication>
 #include <QDataStream>
 #include <QDateTime>
 #include <QFile>
-#include <QSaveFile>
 #include <QTextStream>
 
 int main(int argc, char **argv)
@@ -22,13 +22,7 @@ int main(int argc, char **argv)
         const int count = args[3].toInt();
         const quint32 seed = args.size() > 4 ? args[4].toUInt() : 1;
         const int strings = args.size() > 5 ? args[5].toInt() : 4;
-        QSaveFile file(args[2]);
-        if (!file.open(QIODevice::WriteOnly))
-            return 1;
-        QDataStream stream(&file);
-        stream.setVersion(QDataStream::Qt_4_6);
-        writeNoteRows(stream, generateShortRows(count, strings, seed));
-        return file.commit() ? 0 : 1;
+        return saveNotesFile(args[2], generateShortRows(count, strings, seed)) ? 0 : 1;
     }
     if (args.size() == 3 && args[1] == QLatin1String("sample")) {
         const QDateTime base(QDate(2026, 12, 7), QTime(9, 15));
@@ -52,13 +46,7 @@ int main(int argc, char **argv)
                                        "Write to Grandma."),
                         base),
         };
-        QSaveFile file(args[2]);
-        if (!file.open(QIODevice::WriteOnly))
-            return 1;
-        QDataStream stream(&file);
-        stream.setVersion(QDataStream::Qt_4_6);
-        writeNoteRows(stream, rows);
-        return file.commit() ? 0 : 1;
+        return saveNotesFile(args[2], rows) ? 0 : 1;
     }
     if (args.size() == 3 && args[1] == QLatin1String("dump")) {
         QFile file(args[2]);

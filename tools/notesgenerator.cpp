@@ -1,7 +1,10 @@
 #include "notesgenerator.h"
 
 #include "mainwindow/noterow.h"
+#include "persistence/notesfile.h"
 
+#include <QDataStream>
+#include <QIODevice>
 #include <QDateTime>
 #include <QRandomGenerator>
 
@@ -87,4 +90,13 @@ QList<QStringList> generateShortRows(int count, int strings, quint32 seed)
     for (QStringList &row : rows)
         row = row.mid(0, strings);
     return rows;
+}
+
+QByteArray encodeNotes(const QList<QStringList> &rows)
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream.setVersion(QDataStream::Qt_4_6);
+    writeNoteRows(stream, rows);
+    return bytes;
 }

@@ -11,3 +11,6 @@ QList<QStringList> generateNotes(int count, quint32 seed);
 
 // Rows of only `strings` strings each (0 to 4), as an older or foreign writer might leave.
 QList<QStringList> generateShortRows(int count, int strings, quint32 seed);
+
+// The rows as the notes file holds them.
+QByteArray encodeNotes(const QList<QStringList> &rows);
