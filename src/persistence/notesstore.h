@@ -9,6 +9,24 @@ class QString;
 // The notes file, relative to the working directory at the moment it is used.
 inline constexpr char NotesFileName[] = "notes.dat";
 
+// What identifies a file on disk, taken from its metadata alone (one stat, no reading).
+// Two stamps differ when the file appeared, vanished, or was written or replaced between
+// them.
+struct NotesFileStamp
+{
+    bool exists = false;
+    qint64 size = 0;
+    qint64 modified = 0;
+    qint64 changed = 0;
+    quint64 device = 0;
+    quint64 inode = 0;
+
+    bool operator==(const NotesFileStamp &other) const;
+    bool operator!=(const NotesFileStamp &other) const { return !(*this == other); }
+};
+
+NotesFileStamp stampOf(const QString &fileName);
+
 struct LoadedNotes
 {
     QList<QStringList> rows;
@@ -16,21 +34,37 @@ struct LoadedNotes
     // a malformed string, bytes behind its rows, or rows of more than four strings.
     // Saving over it would lose them.
     bool incomplete = false;
+    // The file as it was when it was read, taken before reading.
+    NotesFileStamp stamp;
 };
 
 LoadedNotes loadNotesFile(const QString &fileName);
 
+// The functions below put the system's reason for a failure into `error` when given one.
+
 // Whether the file could be opened for writing where it is (true when it does not exist).
 // A read-only or locked notes file is left as it is.
-bool notesFileWritable(const QString &fileName);
+bool notesFileWritable(const QString &fileName, QString *error = nullptr);
 
 // Copies the file's bytes, owner-only, to "<fileName>.bak-yyyyMMdd-HHmmss", adding "-1",
 // "-2" ... rather than ever replacing an earlier backup. False if the copy was not made
 // in full; a half-written copy is removed.
-bool keepBackupOf(const QString &fileName, const QDateTime &when);
+bool keepBackupOf(const QString &fileName, const QDateTime &when, QString *error = nullptr);
 
 // Replaces the file with `rows` atomically: a temporary file in the same directory is
 // written, flushed to disk and renamed over the old one, so a failure at any point leaves
 // the previous file whole. A new file is readable by its owner only; an existing one
 // keeps its permissions.
-bool saveNotesFile(const QString &fileName, const QList<QStringList> &rows);
+bool saveNotesFile(const QString &fileName, const QList<QStringList> &rows,
+                   QString *error = nullptr);
+
+// The user's own data folder for Quillora: ~/.local/share/Tolvane/Quillora on Linux,
+// %LOCALAPPDATA%\Tolvane\Quillora on Windows.
+QString rescueDirectory();
+
+// Writes `rows` in the notes-file format to a new, owner-only file
+// "notes-rescued-yyyyMMdd-HHmmss.dat" in rescueDirectory(), never replacing an earlier
+// one, and flushes it to disk. Returns its full path, or an empty string if no complete
+// copy could be written.
+QString rescueNotes(const QList<QStringList> &rows, const QDateTime &when,
+                    QString *error = nullptr);
