@@ -12,7 +12,9 @@ int main(int argc, char **argv)
     TerminationWatcher terminationWatcher;
     Quillora window(nullptr);
     QObject::connect(&terminationWatcher, &TerminationWatcher::terminationRequested, &window,
-                     &QWidget::close);
+                     &Quillora::closeUnattended);
     window.show();
-    return app.exec();
+    const int exitCode = app.exec();
+    // Ended by the system with notes that could be neither saved nor rescued: say so.
+    return exitCode == 0 && window.notesLost() ? 1 : exitCode;
 }

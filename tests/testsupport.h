@@ -15,6 +15,7 @@ public:
     {
         qputenv("XDG_CONFIG_HOME",
                 QDir(root.path()).filePath(QStringLiteral("config")).toLocal8Bit());
+        qputenv("XDG_DATA_HOME", QDir(root.path()).filePath(QStringLiteral("data")).toLocal8Bit());
         qputenv("QT_QPA_PLATFORM",
                 qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
         QDir(root.path()).mkpath(QStringLiteral("work"));

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTextEdit>
 #include <QTreeWidget>
@@ -35,6 +36,8 @@ private slots:
     void fullDiskLeavesThePreviousFile();
     void damagedFileIsKeptBeforeItIsReplaced_data();
     void damagedFileIsKeptBeforeItIsReplaced();
+    void anotherWritersFileIsKept_data();
+    void anotherWritersFileIsKept();
     void backupNeverReplacesAnEarlierOne();
     void fileThatCannotBeKeptIsNotReplaced();
     void permissions();
@@ -166,11 +169,12 @@ void TestPersistence::readOnlyFileIsLeftAlone()
     {
         Quillora window;
         window.move(50, 60);
-        noteTree(window)->clear();
         window.close();
+        QVERIFY(!window.isVisible());
     }
     QCOMPARE(readAll(NotesFile), original);
     QCOMPARE(settings().value(QStringLiteral("pos")).toPoint(), QPoint(50, 60));
+    QVERIFY(!QDir(rescueDirectory()).exists());
 }
 
 void TestPersistence::fullDiskLeavesThePreviousFile()
@@ -238,6 +242,61 @@ void TestPersistence::damagedFileIsKeptBeforeItIsReplaced()
     file.close();
     startAndLeave();
     QCOMPARE(backups(), kept);
+}
+
+void TestPersistence::anotherWritersFileIsKept_data()
+{
+    QTest::addColumn<QByteArray>("atStart");
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<bool>("inPlace");
+    QTest::addColumn<bool>("kept");
+
+    const QByteArray mine = count(1) + row(NoteA);
+    const QByteArray theirs = count(2) + row(NoteB) + row(NoteB);
+    QTest::newRow("nobody else wrote it") << mine << QByteArray() << false << false;
+    QTest::newRow("replaced by a longer file") << mine << theirs << false << true;
+    QTest::newRow("rewritten in place, same size, older time")
+        << mine << count(1) + row({"Z", "alpha", "2012-05-01 10:30 AM", "alpha"}) << true << true;
+    QTest::newRow("created while this run had none") << QByteArray() << theirs << false << true;
+    QTest::newRow("removed while running") << mine << QByteArray("-") << false << false;
+}
+
+void TestPersistence::anotherWritersFileIsKept()
+{
+    QFETCH(QByteArray, atStart);
+    QFETCH(QByteArray, written);
+    QFETCH(bool, inPlace);
+    QFETCH(bool, kept);
+
+    if (!atStart.isEmpty())
+        writeAll(NotesFile, atStart);
+    Quillora window;
+    const QList<QStringList> rows =
+        atStart.isEmpty() ? QList<QStringList>() : QList<QStringList>{NoteA};
+    if (written == "-") {
+        QVERIFY(QFile::remove(NotesFile));
+    } else if (inPlace) {
+        const QDateTime modified = QFileInfo(NotesFile).lastModified();
+        writeAll(NotesFile, written);
+        QFile file(NotesFile);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(modified.addSecs(-60), QFileDevice::FileModificationTime));
+    } else if (!written.isEmpty()) {
+        writeAll(QStringLiteral("theirs.tmp"), written);
+        QFile::remove(NotesFile);
+        QVERIFY(QFile::rename(QStringLiteral("theirs.tmp"), NotesFile));
+    }
+    window.close();
+
+    const QByteArray saved = readAll(NotesFile);
+    QList<QStringList> savedRows;
+    QDataStream stream(saved);
+    readNoteRows(stream, savedRows);
+    QCOMPARE(describe(savedRows), describe(rows));
+    const QStringList kept_ = backups();
+    QCOMPARE(kept_.size(), kept ? 1 : 0);
+    if (kept)
+        QCOMPARE(readAll(kept_.first()), written);
 }
 
 void TestPersistence::backupNeverReplacesAnEarlierOne()

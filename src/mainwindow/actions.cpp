@@ -36,10 +36,14 @@ void Quillora::createActions()
     connect(editNoteAction, &QAction::triggered, this, &Quillora::editNote);
     connect(deleteNoteAction, &QAction::triggered, this, &Quillora::deleteNote);
     connect(deleteAllAction, &QAction::triggered, this, &Quillora::deleteAll);
-    // Save first, then end the event loop. exit() rather than quit(): since Qt 6, quit()
-    // first closes every window, and the close would save a second time.
+    // Save first, then end the event loop, unless the user went back to notes that could
+    // not be saved. exit() rather than quit(): since Qt 6, quit() first closes every
+    // window, and the close would save a second time.
     connect(exitAction, &QAction::triggered, this, &Quillora::writeSettingsWhenExit);
-    connect(exitAction, &QAction::triggered, qApp, [] { QCoreApplication::exit(0); });
+    connect(exitAction, &QAction::triggered, this, [this] {
+        if (leaveAllowed)
+            QCoreApplication::exit(0);
+    });
 
     helpMenu = menuBar()->addMenu(QStringLiteral("Help"));
     helpMenu->addAction(aboutAction);

@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QHeaderView>
 #include <QIcon>
+#include <QMessageBox>
 #include <QSplitter>
 #include <QTextEdit>
 #include <QTreeWidget>
@@ -69,5 +70,18 @@ Quillora::~Quillora() = default;
 void Quillora::closeEvent(QCloseEvent *event)
 {
     writeSettingsWhenExit();
-    event->accept();
+    if (leaveAllowed)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void Quillora::closeUnattended()
+{
+    unattended = true;
+    // A request to end while the failed-save box waits for an answer: nobody answered.
+    if (failedSaveBox)
+        failedSaveBox->reject();
+    else
+        close();
 }

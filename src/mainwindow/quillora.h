@@ -1,13 +1,17 @@
 #pragma once
 
+#include "persistence/notesstore.h"
+
 #include <QMainWindow>
 #include <QPersistentModelIndex>
+#include <QPointer>
 
 class EditNote;
 class NewNote;
 class QAction;
 class QCloseEvent;
 class QMenu;
+class QMessageBox;
 class QTextEdit;
 class QTreeWidget;
 
@@ -21,6 +25,13 @@ class Quillora : public QMainWindow
 public:
     explicit Quillora(QWidget *parent = nullptr);
     ~Quillora() override;
+
+    // Leaves as closing the window does, on a request from the system (log-out, shutdown,
+    // kill): nobody may be there to answer a message box, so a save that fails is rescued
+    // without asking and reported on standard error.
+    void closeUnattended();
+    // After such a leave: true if the notes could neither be saved nor rescued.
+    bool notesLost() const { return lostNotes; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -40,6 +51,10 @@ private:
     void createActions();
     void createToolBars();
     void readSettingsAtStart();
+    QList<QStringList> noteRows() const;
+    bool saveNotesOnExit(const QString &fileName, const QList<QStringList> &rows, QString *reason);
+    bool rescueUnsavedNotes(const QString &fileName, const QList<QStringList> &rows,
+                            const QString &reason);
 
     QMenu *notesMenu;
     QMenu *helpMenu;
@@ -64,4 +79,16 @@ private:
     // Set when "notes.dat" held more than could be loaded: its bytes are kept under a
     // new name before the first save replaces it.
     bool notesFileNeedsBackup = false;
+    // "notes.dat" as it was loaded, or last saved: a file that differs at the save was
+    // written by someone else meanwhile, and is kept before it is replaced.
+    NotesFileStamp loadedStamp;
+    // Whether the list has changed since it was loaded or last saved.
+    bool notesChanged = false;
+
+    // Whether the last save on leaving lets the program end: false when the notes could
+    // be neither saved nor rescued and the user chose to go back to them.
+    bool leaveAllowed = true;
+    bool unattended = false;
+    bool lostNotes = false;
+    QPointer<QMessageBox> failedSaveBox;
 };

@@ -4,8 +4,11 @@
 #include "notesstore.h"
 
 #include <QDateTime>
-#include <QFile>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
 #include <QPoint>
+#include <QPushButton>
 #include <QSettings>
 #include <QTreeWidget>
 
@@ -18,6 +21,7 @@ void Quillora::readSettingsAtStart()
 
     LoadedNotes loaded = loadNotesFile(QLatin1String(NotesFileName));
     notesFileNeedsBackup = loaded.incomplete;
+    loadedStamp = loaded.stamp;
 
     // One insertion for all rows: the view lays itself out once instead of once per row.
     QList<QTreeWidgetItem *> items;
@@ -26,27 +30,47 @@ void Quillora::readSettingsAtStart()
         items.append(new QTreeWidgetItem(row));
     loaded.rows.clear();
     noteTree->addTopLevelItems(items);
+
+    // From here on, any change to the list is one that the file does not hold yet.
+    const QAbstractItemModel *model = noteTree->model();
+    const auto markChanged = [this] {
+        notesChanged = true;
+    };
+    connect(model, &QAbstractItemModel::rowsInserted, this, markChanged);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, markChanged);
+    connect(model, &QAbstractItemModel::dataChanged, this, markChanged);
+    connect(model, &QAbstractItemModel::modelReset, this, markChanged);
 }
 
 void Quillora::writeSettingsWhenExit()
 {
-    QSettings settings(QStringLiteral("Tolvane"), QStringLiteral("Quillora"));
-    // The position is stored first, whatever becomes of the notes file. An unchanged
-    // position is not written again: rewriting the settings file costs a flush to disk.
-    const QString key = QStringLiteral("pos");
-    if (!settings.contains(key) || settings.value(key) != QVariant(pos()))
-        settings.setValue(key, pos());
+    {
+        QSettings settings(QStringLiteral("Tolvane"), QStringLiteral("Quillora"));
+        // The position is stored first, whatever becomes of the notes file. An unchanged
+        // position is not written again: rewriting the settings file costs a flush to disk.
+        const QString key = QStringLiteral("pos");
+        if (!settings.contains(key) || settings.value(key) != QVariant(pos()))
+            settings.setValue(key, pos());
+    }
 
     const QString fileName = QLatin1String(NotesFileName);
-    if (!notesFileWritable(fileName))
+    const QList<QStringList> rows = noteRows();
+    // Nothing is lost by a save that cannot be made (a notes.dat the user made read-only)
+    // while the file on disk still holds the list.
+    const bool fileHoldsList =
+        !notesChanged && (rows.isEmpty() || stampOf(fileName) == loadedStamp);
+    QString reason;
+    if (saveNotesOnExit(fileName, rows, &reason)) {
+        loadedStamp = stampOf(fileName);
+        notesChanged = false;
+        leaveAllowed = true;
         return;
-    // A file that was not loaded whole is copied aside before it is replaced; if the copy
-    // cannot be made, the file is left alone rather than lose what it holds.
-    if (notesFileNeedsBackup && QFile::exists(fileName) &&
-        !keepBackupOf(fileName, QDateTime::currentDateTime()))
-        return;
-    notesFileNeedsBackup = false;
+    }
+    leaveAllowed = fileHoldsList || rescueUnsavedNotes(fileName, rows, reason);
+}
 
+QList<QStringList> Quillora::noteRows() const
+{
     QList<QStringList> rows;
     rows.reserve(noteTree->topLevelItemCount());
     for (int i = 0; i < noteTree->topLevelItemCount(); ++i) {
@@ -54,5 +78,78 @@ void Quillora::writeSettingsWhenExit()
         rows.append({note->text(ColumnTitle), note->text(ColumnPreview), note->text(ColumnDate),
                      note->text(ColumnBody)});
     }
-    saveNotesFile(fileName, rows);
+    return rows;
+}
+
+bool Quillora::saveNotesOnExit(const QString &fileName, const QList<QStringList> &rows,
+                               QString *reason)
+{
+    if (!notesFileWritable(fileName, reason))
+        return false;
+    // The file on disk is copied aside before it is replaced when this run could not load
+    // it whole, or when someone else wrote it since: another Quillora, or a sync tool. If
+    // the copy cannot be made, the file is left alone rather than lose what it holds.
+    const NotesFileStamp onDisk = stampOf(fileName);
+    if (onDisk.exists && (notesFileNeedsBackup || onDisk != loadedStamp)) {
+        QString why;
+        if (!keepBackupOf(fileName, QDateTime::currentDateTime(), &why)) {
+            *reason = QStringLiteral("No copy of the notes.dat on disk could be kept: %1").arg(why);
+            return false;
+        }
+        notesFileNeedsBackup = false;
+        loadedStamp = onDisk;
+    }
+    return saveNotesFile(fileName, rows, reason);
+}
+
+bool Quillora::rescueUnsavedNotes(const QString &fileName, const QList<QStringList> &rows,
+                                  const QString &reason)
+{
+    const QString where = QDir::toNativeSeparators(QFileInfo(fileName).absoluteFilePath());
+    QString rescueReason;
+    const QString rescued =
+        QDir::toNativeSeparators(rescueNotes(rows, QDateTime::currentDateTime(), &rescueReason));
+
+    if (!unattended) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Notes Not Saved"), QString(),
+                        QMessageBox::NoButton, this);
+        // Paths and the system's words are shown as they are, never as markup.
+        box.setTextFormat(Qt::PlainText);
+        QPushButton *goBack = nullptr;
+        if (!rescued.isEmpty()) {
+            box.setText(QStringLiteral("Your notes could not be saved to %1:\n%2\n\n"
+                                       "All of them were saved to %3 instead.")
+                            .arg(where, reason, rescued));
+            box.setStandardButtons(QMessageBox::Ok);
+        } else {
+            box.setText(
+                QStringLiteral("Your notes could not be saved to %1:\n%2\n\n"
+                               "Nor could a copy of them be saved in %3:\n%4\n\n"
+                               "Go back to keep your notes and try again later, or "
+                               "leave and lose the changes made since Quillora "
+                               "started.")
+                    .arg(where, reason, QDir::toNativeSeparators(rescueDirectory()), rescueReason));
+            goBack = box.addButton(QStringLiteral("Go Back"), QMessageBox::RejectRole);
+            box.addButton(QStringLiteral("Leave Anyway"), QMessageBox::DestructiveRole);
+            box.setDefaultButton(goBack);
+            box.setEscapeButton(goBack);
+        }
+        failedSaveBox = &box;
+        box.exec();
+        if (!unattended)
+            return !goBack || box.clickedButton() != goBack;
+    }
+
+    if (!rescued.isEmpty()) {
+        qWarning("Quillora: could not save the notes to %s (%s); all of them were saved to %s",
+                 qUtf8Printable(where), qUtf8Printable(reason), qUtf8Printable(rescued));
+    } else {
+        lostNotes = true;
+        qWarning("Quillora: could not save the notes to %s (%s), nor a copy of them in %s (%s); "
+                 "the changes made since Quillora started are lost",
+                 qUtf8Printable(where), qUtf8Printable(reason),
+                 qUtf8Printable(QDir::toNativeSeparators(rescueDirectory())),
+                 qUtf8Printable(rescueReason));
+    }
+    return true;
 }

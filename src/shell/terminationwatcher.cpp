@@ -48,6 +48,9 @@ void TerminationWatcher::catchTerminationSignals()
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     }
     setHandler(forwardSignal);
+    // Past a file-size limit, a write fails with EFBIG like on a full disk, which the save
+    // handles, instead of ending the program before it could keep the notes.
+    ::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 

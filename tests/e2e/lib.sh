@@ -6,7 +6,7 @@ set -euo pipefail
 QUILLORA=$(realpath "$1")
 NOTESGEN=$(realpath "${2:-/dev/null}")
 SANDBOX=$(mktemp -d "${TMPDIR:-/tmp}/quillora-e2e.XXXXXX")
-export XDG_CONFIG_HOME=$SANDBOX/config XDG_RUNTIME_DIR=$SANDBOX/runtime
+export XDG_CONFIG_HOME=$SANDBOX/config XDG_DATA_HOME=$SANDBOX/data XDG_RUNTIME_DIR=$SANDBOX/runtime
 mkdir -p "$XDG_CONFIG_HOME" "$SANDBOX/work" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset QT_QPA_PLATFORM
 cd "$SANDBOX/work"
