@@ -9,10 +9,14 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST_ARGS ?= --output-on-failure -j$(JOBS)
 
-.PHONY: deps build run test test-main test-sanitizers test-fuzz bench package screenshots format clean
+.PHONY: deps test-deps build run test test-main test-sanitizers test-fuzz bench package screenshots format clean
 
+# What building and running need; the test suite's tools come with make test.
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh run
+
+test-deps:
+	@scripts/install-deps.sh test
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -23,19 +27,19 @@ run: build
 
 # The sanitizer and fuzzing runs come first, so that the last line is the summary of
 # the main suite; any failure stops make with a non-zero exit code.
-test: deps test-sanitizers test-fuzz test-main
+test: test-deps test-sanitizers test-fuzz test-main
 
-test-main: build
+test-main: test-deps build
 	ctest --test-dir $(BUILD) $(CTEST_ARGS)
 
-test-sanitizers: deps
+test-sanitizers: test-deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUILLORA_SANITIZE=ON -DQUILLORA_BUILD_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 		UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --test-dir $(ASAN_BUILD) $(CTEST_ARGS)
 
-test-fuzz: deps
+test-fuzz: test-deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLORA_FUZZ=ON
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
 	@ctest --test-dir $(FUZZ_BUILD) -V > $(FUZZ_BUILD)/fuzz.log 2>&1 || { cat $(FUZZ_BUILD)/fuzz.log; exit 1; }
@@ -48,12 +52,13 @@ bench: deps
 	QT_QPA_PLATFORM=offscreen build-release/bench/quillora_bench
 
 package: build
+	@scripts/install-deps.sh package
 	cmake --build $(BUILD) --target package
 	@ls -1 $(BUILD)/*.deb
 
 # Runs the real program under Xvfb and captures the README's pictures (needs ImageMagick).
 screenshots: build
-	@scripts/install-deps.sh imagemagick
+	@scripts/install-deps.sh run xvfb xauth openbox xdotool wmctrl imagemagick
 	scripts/screenshots.sh $(BUILD)/app/quillora $(BUILD)/tools/notesgen docs/screenshots
 
 format:

@@ -1,15 +1,36 @@
 #!/bin/sh
-# Installs the Debian/Ubuntu packages that building and testing Quillora need, and nothing
-# when they are all present. Uses sudo when not run as root.
-#   scripts/install-deps.sh [extra-package ...]
+# Installs the Debian/Ubuntu packages that one of Quillora's tasks needs, and nothing when
+# they are all present. Uses sudo when not run as root.
+#   scripts/install-deps.sh run|package|test|windows [extra-package ...]
+#     run      building and running Quillora
+#     package  also what CPack needs to build the Debian package
+#     test     also everything the test suite drives: sanitizers and libFuzzer (clang),
+#              X and Wayland servers, the desktop's OpenGL drivers, validators
+#     windows  the MinGW-w64 cross-compiler, Wine and NSIS for the Windows build
 set -eu
 
-packages="cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev
-    clang
-    xvfb xauth openbox xdotool wmctrl fonts-dejavu-core weston qt6-wayland
-    binutils-mingw-w64-x86-64 icoutils
-    desktop-file-utils appstream dpkg-dev file
-    $*"
+task=${1:-run}
+[ $# -eq 0 ] || shift
+
+run="cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core"
+package="$run dpkg-dev file"
+test="$package clang
+    xvfb xauth openbox xdotool wmctrl weston qt6-wayland libgl1-mesa-dri
+    binutils-mingw-w64-x86-64 icoutils desktop-file-utils appstream"
+windows="$run ninja-build dpkg-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    wine64 xvfb xauth openbox xdotool wmctrl nsis zip unzip imagemagick"
+
+case $task in
+run) packages=$run ;;
+package) packages=$package ;;
+test) packages=$test ;;
+windows) packages=$windows ;;
+*)
+    echo "usage: $0 run|package|test|windows [extra-package ...]" >&2
+    exit 2
+    ;;
+esac
+packages="$packages $*"
 
 missing() {
     for package in $1; do
@@ -35,6 +56,7 @@ install() {
 todo=$(missing "$packages")
 [ -z "$todo" ] || install "$todo"
 
+[ "$task" = test ] || exit 0
 # libFuzzer comes with the runtime of the default clang's version.
 clang_major=$(clang -dumpversion | cut -d. -f1)
 todo=$(missing "libclang-rt-$clang_major-dev")

@@ -4,6 +4,7 @@
 #include "dialogs/newnote.h"
 #include "noterow.h"
 
+#include <QAbstractItemModel>
 #include <QCloseEvent>
 #include <QFont>
 #include <QHeaderView>
@@ -65,7 +66,12 @@ Quillora::Quillora(QWidget *parent) : QMainWindow(parent)
     readSettingsAtStart();
 }
 
-Quillora::~Quillora() = default;
+Quillora::~Quillora()
+{
+    // The list empties itself while the base classes are destroyed; by then this is no
+    // longer a Quillora whose change flag could be set.
+    disconnect(noteTree->model(), nullptr, this, nullptr);
+}
 
 void Quillora::closeEvent(QCloseEvent *event)
 {
