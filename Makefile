@@ -4,12 +4,13 @@
 # Also: make build, make bench, make package, make screenshots, make format, make clean.
 
 BUILD      ?= build
+WIN_BUILD  ?= build-windows
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST_ARGS ?= --output-on-failure -j$(JOBS)
 
-.PHONY: deps test-deps build run test test-main test-sanitizers test-fuzz bench package screenshots format clean
+.PHONY: deps test-deps windows-deps windows windows-package windows-screenshots build run test test-main test-sanitizers test-fuzz bench package screenshots format clean
 
 # What building and running need; the test suite's tools come with make test.
 deps:
@@ -46,6 +47,24 @@ test-fuzz: test-deps
 	@grep -E '^1: (#[0-9]+[[:space:]]+DONE|stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb))' $(FUZZ_BUILD)/fuzz.log
 	@tail -n 3 $(FUZZ_BUILD)/fuzz.log
 
+# Windows: a static Qt for 64-bit Windows is built once per machine (scripts/qt-windows.sh),
+# then Quillora is cross-built with it and its tests run under Wine.
+windows-deps:
+	@scripts/install-deps.sh windows
+
+windows: windows-deps build
+	scripts/qt-windows.sh
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLORA_BUILD_BENCH=OFF \
+		-DCMAKE_TOOLCHAIN_FILE=$$(scripts/qt-windows.sh --prefix)/lib/cmake/Qt6/qt.toolchain.cmake \
+		-DQUILLORA_HOST_NOTESGEN=$(CURDIR)/$(BUILD)/tools/notesgen
+	cmake --build $(WIN_BUILD) -j$(JOBS)
+	tests/wine/session.sh ctest --test-dir $(WIN_BUILD) --output-on-failure
+
+windows-package: windows
+	cd $(WIN_BUILD) && cpack
+	tests/wine/session.sh bash tests/wine/installer.sh $(WIN_BUILD)/quillora-*-win64.exe
+	@ls -l $(WIN_BUILD)/quillora-*-win64.exe $(WIN_BUILD)/quillora-*-win64.zip
+
 bench: deps
 	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQUILLORA_BUILD_TESTS=ON
 	cmake --build build-release -j$(JOBS) --target quillora_bench
@@ -61,8 +80,11 @@ screenshots: build
 	@scripts/install-deps.sh run xvfb xauth openbox xdotool wmctrl imagemagick
 	scripts/screenshots.sh $(BUILD)/app/quillora $(BUILD)/tools/notesgen docs/screenshots
 
+windows-screenshots: windows
+	tests/wine/session.sh scripts/screenshots.sh $(WIN_BUILD)/app/quillora.exe $(BUILD)/tools/notesgen docs/screenshots windows-
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-release
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) build-release

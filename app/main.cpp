@@ -13,6 +13,12 @@ int main(int argc, char **argv)
     Quillora window(nullptr);
     QObject::connect(&terminationWatcher, &TerminationWatcher::terminationRequested, &window,
                      &Quillora::closeUnattended);
+#ifdef Q_OS_WIN
+    // Log-off or shutdown: Windows ends the process soon after asking, so the notes are
+    // saved while it asks, as for a termination signal elsewhere.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     &Quillora::closeUnattended);
+#endif
     window.show();
     const int exitCode = app.exec();
     // Ended by the system with notes that could be neither saved nor rescued: say so.

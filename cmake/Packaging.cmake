@@ -1,16 +1,49 @@
-# make package: a Debian package of the program and its desktop files; elsewhere a zip.
-if(UNIX AND NOT APPLE)
-    set(CPACK_GENERATOR DEB)
-else()
-    set(CPACK_GENERATOR ZIP)
-endif()
+# make package: a Debian package of the program and its desktop files on Linux; on Windows
+# a portable zip and an NSIS installer; elsewhere a zip.
 set(CPACK_PACKAGE_NAME quillora)
 set(CPACK_PACKAGE_VENDOR "Tolvane")
 set(CPACK_PACKAGE_CONTACT "Tolvane <notes@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Small, fast desktop note keeper")
-set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}~beta")
-set(CPACK_PACKAGE_INSTALL_DIRECTORY /usr)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+    set(CPACK_GENERATOR ZIP NSIS)
+    set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}-beta")
+    set(CPACK_PACKAGE_FILE_NAME "quillora-${CPACK_PACKAGE_VERSION}-win64")
+    set(CPACK_PACKAGE_INSTALL_DIRECTORY Quillora)
+    set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Quillora)
+    # The project's copy of CPack's NSIS template, which builds a 64-bit installer.
+    list(PREPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/dist/windows)
+    set(CPACK_NSIS_PACKAGE_NAME Quillora)
+    set(CPACK_NSIS_DISPLAY_NAME Quillora)
+    set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+    set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/dist/windows/quillora.ico)
+    set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/dist/windows/quillora.ico)
+    set(CPACK_NSIS_INSTALLED_ICON_NAME quillora.exe)
+    set(CPACK_NSIS_URL_INFO_ABOUT "${PROJECT_HOMEPAGE_URL}")
+    set(CPACK_NSIS_CONTACT "notes@example.org")
+    set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+    # The shortcut starts Quillora in the user's profile folder, where notes.dat can be
+    # written, not in Program Files. The working directory is the literal %USERPROFILE%,
+    # which Windows expands for whoever starts it; NSIS takes it from $OUTDIR. (Single
+    # quotes: CPack passes double quotes on as list separators.)
+    set(CPACK_NSIS_CREATE_ICONS_EXTRA [[
+  StrCpy $OUTDIR '%USERPROFILE%'
+  CreateShortCut '$SMPROGRAMS\$STARTMENU_FOLDER\Quillora.lnk' '$INSTDIR\quillora.exe' '' '$INSTDIR\quillora.exe' 0
+  SetOutPath '$INSTDIR']])
+    set(CPACK_NSIS_DELETE_ICONS_EXTRA [[
+  Delete '$SMPROGRAMS\$MUI_TEMP\Quillora.lnk']])
+else()
+    set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}~beta")
+    if(UNIX AND NOT APPLE)
+        set(CPACK_GENERATOR DEB)
+    else()
+        set(CPACK_GENERATOR ZIP)
+    endif()
+    set(CPACK_PACKAGE_INSTALL_DIRECTORY /usr)
+    set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+endif()
+
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PROJECT_HOMEPAGE_URL}")
@@ -21,5 +54,4 @@ in the directory Quillora is started from.")
 # Library dependencies are worked out from the binary by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
-set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -1,24 +1,31 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots from the real program under Xvfb with openbox.
-#   scripts/screenshots.sh PROGRAM NOTESGEN [OUTPUT_DIR]
-# Needs Xvfb, openbox, xdotool, wmctrl and ImageMagick's import.
+#   scripts/screenshots.sh PROGRAM NOTESGEN [OUTPUT_DIR [PREFIX]]
+# Needs Xvfb, openbox, xdotool, wmctrl and ImageMagick's import. A Windows PROGRAM (.exe)
+# runs under Wine, inside tests/wine/session.sh, which provides the X server.
 out=$(realpath -m "${3:-$(dirname "$0")/../docs/screenshots}")
+prefix=${4:-}
 mkdir -p "$out"
 . "$(dirname "$0")/../tests/e2e/lib.sh" "$1" "$2"
-start_x
+if [[ $QUILLORA == *.exe ]]; then
+    run=("$WINE" "$QUILLORA")
+else
+    start_x
+    run=("$QUILLORA")
+fi
 # A plain grey desk behind the windows.
 xsetroot -solid '#5b6b7b' 2>/dev/null || true
 
 shoot() {
     sleep 0.7
-    import -window "$1" "$out/$2.png"
-    echo "wrote $out/$2.png"
+    import -window "$1" "$out/$prefix$2.png"
+    echo "wrote $out/$prefix$2.png"
 }
 
 "$NOTESGEN" sample notes.dat
-"$QUILLORA" &
+"${run[@]}" &
 pid=$!
-main=$(wait_window Quillora)
+main=$(wait_window Quillora 60)
 xdotool windowactivate --sync "$main" 2>/dev/null || true
 # Show the third note in the viewer: the rows start under the tool bar and the header.
 xdotool mousemove --window "$main" 60 120 click 1

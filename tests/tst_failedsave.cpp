@@ -36,6 +36,7 @@ private:
     ScopedWorkDir *workDir = nullptr;
 };
 
+#ifdef Q_OS_LINUX
 namespace {
 
 bool canMount = false;
@@ -115,7 +116,6 @@ private:
     QTimer poll;
 };
 
-#ifdef Q_OS_LINUX
 // A tmpfs at `path` holding notes.dat with one note. For a read-only file system the whole
 // mount becomes read-only; for no room for a backup only the folder does, while notes.dat
 // itself, mounted over itself, stays writable.
@@ -147,9 +147,9 @@ void limitFileSize(rlim_t bytes)
     limit.rlim_cur = bytes;
     ::setrlimit(RLIMIT_FSIZE, &limit);
 }
-#endif
 
 } // namespace
+#endif
 
 void TestFailedSave::init()
 {
@@ -170,6 +170,7 @@ void TestFailedSave::cleanup()
 
 void TestFailedSave::leavingWithNotesThatCannotBeSaved_data()
 {
+#ifdef Q_OS_LINUX
     QTest::addColumn<Place>("place");
     QTest::addColumn<bool>("noteAdded");
     QTest::addColumn<bool>("systemAsked");
@@ -187,6 +188,7 @@ void TestFailedSave::leavingWithNotesThatCannotBeSaved_data()
         << Place::FullDisk << true << true << Outcome::NotRescued;
     QTest::newRow("file changed by another writer, no backup can be made")
         << Place::NoRoomForBackup << true << false << Outcome::Rescued;
+#endif
 }
 
 void TestFailedSave::leavingWithNotesThatCannotBeSaved()

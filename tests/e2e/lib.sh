@@ -13,6 +13,10 @@ cd "$SANDBOX/work"
 
 XVFB_PID= WM_PID=
 cleanup() {
+    # A program still running after a failure must not hold the test's output open.
+    local running
+    running=$(jobs -p)
+    [ -z "$running" ] || kill $running 2>/dev/null || true
     [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
     [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
     wait 2>/dev/null || true
@@ -36,7 +40,7 @@ start_x() {
     local number
     read -r -t 20 number <"$fifo" || fail "Xvfb did not start"
     export DISPLAY=:$number
-    openbox --config-file /dev/null >"$SANDBOX/openbox.log" 2>&1 &
+    openbox >"$SANDBOX/openbox.log" 2>&1 &
     WM_PID=$!
     wait_for 10 wmctrl -m
 }

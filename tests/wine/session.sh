@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs a command in a private Wine session: a fresh WINEPREFIX, an X server (Xvfb) with a
+# window manager (openbox), and the variables the Windows tests read. Everything goes away
+# with the session.
+#   tests/wine/session.sh COMMAND [ARG ...]
+set -euo pipefail
+
+export WINE=${WINE:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
+export WINESERVER=${WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}
+export WINEDEBUG=-all WINEARCH=win64
+# No Mono or Gecko prompts, and no crash dialog that would wait for an answer.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+
+session=$(mktemp -d "${TMPDIR:-/tmp}/quillora-wine.XXXXXX")
+export WINEPREFIX=$session/prefix QUILLORA_WINE_SESSION=$session
+xvfb_pid= wm_pid=
+finish() {
+    "$WINESERVER" -k 2>/dev/null || true
+    [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$session"
+}
+trap finish EXIT
+
+mkfifo "$session/displayfd"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$session/displayfd" \
+    2>"$session/xvfb.log" &
+xvfb_pid=$!
+read -r -t 20 number <"$session/displayfd" || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$number
+openbox >"$session/openbox.log" 2>&1 &
+wm_pid=$!
+
+echo "Wine session: $("$WINE" --version), prefix $WINEPREFIX, display $DISPLAY"
+start=$SECONDS
+timeout 300 "$WINE" wineboot --init >"$session/wineboot.log" 2>&1 ||
+    { cat "$session/wineboot.log" >&2; exit 1; }
+"$WINESERVER" -w
+echo "Wine prefix ready in $((SECONDS - start)) s"
+
+"$@"

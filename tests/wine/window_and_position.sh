@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# quillora.exe under Wine: the window "Quillora" appears at 500 by 350, a close request
+# from the window manager saves the empty list and ends with exit code 0, the position is
+# stored in the registry under HKCU\Software\Tolvane\Quillora, and the next start puts the
+# window back there.
+. "$(dirname "$0")/../e2e/lib.sh" "$@"
+key='HKCU\Software\Tolvane\Quillora'
+"$WINE" reg delete "$key" /f >/dev/null 2>&1 || true
+
+"$WINE" "$QUILLORA" &
+pid=$!
+id=$(wait_window Quillora 60)
+eval "$(xdotool getwindowgeometry --shell "$id")"
+[ "$WIDTH" = 500 ] && [ "$HEIGHT" = 350 ] || fail "window is ${WIDTH}x$HEIGHT"
+xdotool windowmove "$id" 310 170
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$id")"
+moved="$X,$Y"
+close_window Quillora
+wait_exit $pid 60
+[ "$EXIT_CODE" = 0 ] || fail "exit code $EXIT_CODE"
+[ "$(od -An -tx1 notes.dat | tr -d ' \n')" = 00000000 ] || fail "notes.dat is not the empty list"
+
+stored=$("$WINE" reg query "$key" /v pos 2>/dev/null | tr -d '\r' | grep -i 'pos') ||
+    fail "no value pos under $key"
+echo "registry: $stored"
+
+"$WINE" "$QUILLORA" &
+pid=$!
+id=$(wait_window Quillora 60)
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$id")"
+close_window Quillora
+wait_exit $pid 60
+[ "$EXIT_CODE" = 0 ] || fail "second run ended with $EXIT_CODE"
+[ "$X,$Y" = "$moved" ] || fail "window came back at $X,$Y instead of $moved"
+echo "PASS: window 500x350, saved on close with exit code 0, position $moved kept in the registry"
