@@ -131,3 +131,12 @@ type_new_note() {
     xdotool type --delay 20 "$second"
     echo "$dialog"
 }
+
+# Adds a note with real input: "New Note", the title and a text of two lines, then "Add".
+add_new_note() {
+    type_new_note "$@" >/dev/null
+    # Back to the title line, where Return presses the default button, "Add".
+    xdotool key shift+Tab Return
+    wait_for 10 bash -c "! xdotool search --onlyvisible --name '^New Note\$'" ||
+        fail "the dialog stayed open"
+}

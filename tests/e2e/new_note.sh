@@ -7,10 +7,7 @@ start_x
 "$QUILLORA" &
 pid=$!
 main=$(wait_window Quillora)
-type_new_note "$main" "Groceries" "milk and eggs" "bread" >/dev/null
-# Back to the title line, where Return presses the default button, "Add".
-xdotool key shift+Tab Return
-wait_for 10 bash -c "! xdotool search --onlyvisible --name '^New Note\$'" || fail "the dialog stayed open"
+add_new_note "$main" "Groceries" "milk and eggs" "bread"
 
 xdotool windowactivate --sync "$main" 2>/dev/null || true
 notes_menu "$main" Up
