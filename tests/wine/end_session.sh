@@ -11,7 +11,7 @@ watcher=$!
 pid=$!
 wait_window Quillora 60 >/dev/null
 sleep 0.5
-"$WINE" wineboot --end-session >/dev/null 2>&1
+timeout 60 "$WINE" wineboot --end-session >/dev/null 2>&1 || fail "wineboot --end-session ended with $?"
 wait_exit $pid 60
 sleep 0.5
 kill $watcher 2>/dev/null || true

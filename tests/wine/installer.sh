@@ -14,7 +14,7 @@ profile=$(winpath "$(expand '%USERPROFILE%')")
 rm -f "$profile/notes.dat"
 
 timeout 120 "$WINE" "$installer" /S || fail "the installer ended with $?"
-"$WINESERVER" -w
+timeout 120 "$WINESERVER" -w || fail "Wine did not settle"
 [ -f "$program_files/quillora.exe" ] || fail "no quillora.exe in $program_files: $(ls "$program_files" 2>&1)"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillora'
 entry=$("$WINE" reg query "$uninstall_key" 2>/dev/null | tr -d '\r') || fail "no $uninstall_key"
@@ -29,14 +29,14 @@ echo "installed: ${program_files#"$WINEPREFIX"/}, shortcut ${shortcut#"$WINEPREF
 wait_window Quillora 60 >/dev/null
 close_window Quillora
 wait_for 30 bash -c "! xdotool search --name '^Quillora\$'" || fail "Quillora did not end"
-"$WINESERVER" -w
+timeout 120 "$WINESERVER" -w || fail "Wine did not settle"
 [ "$(od -An -tx1 "$profile/notes.dat" | tr -d ' \n')" = 00000000 ] ||
     fail "no notes.dat in the profile folder $profile"
 [ ! -e "$program_files/notes.dat" ] || fail "notes.dat went to Program Files"
 
 timeout 120 "$WINE" "$program_files/Uninstall.exe" /S || fail "the uninstaller ended with $?"
 # The uninstaller runs on from a copy of itself; wait for it.
-"$WINESERVER" -w
+timeout 120 "$WINESERVER" -w || fail "Wine did not settle"
 wait_for 30 test ! -e "$program_files/quillora.exe" || fail "quillora.exe is still installed"
 "$WINE" reg query "$uninstall_key" >/dev/null 2>&1 && fail "the Apps & features entry is still there"
 [ -f "$profile/notes.dat" ] || fail "uninstalling removed the notes"

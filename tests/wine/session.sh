@@ -36,7 +36,7 @@ echo "Wine session: $("$WINE" --version), prefix $WINEPREFIX, display $DISPLAY"
 start=$SECONDS
 timeout 300 "$WINE" wineboot --init >"$session/wineboot.log" 2>&1 ||
     { cat "$session/wineboot.log" >&2; exit 1; }
-"$WINESERVER" -w
+timeout 120 "$WINESERVER" -w || { echo "Wine did not settle after wineboot" >&2; exit 1; }
 echo "Wine prefix ready in $((SECONDS - start)) s"
 
 "$@"
