@@ -18,7 +18,8 @@ test="$package clang
     xvfb xauth openbox xdotool wmctrl weston qt6-wayland libgl1-mesa-dri
     binutils-mingw-w64-x86-64 icoutils desktop-file-utils appstream"
 windows="$run ninja-build dpkg-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    wine64 fonts-wine xvfb xauth openbox xdotool wmctrl inotify-tools nsis imagemagick"
+    icoutils wine64 fonts-wine xvfb xauth openbox xdotool wmctrl inotify-tools nsis
+    imagemagick"
 
 case $task in
 run) packages=$run ;;

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# quillora.exe as a Windows user gets it: a 64-bit GUI program that needs no DLL but
+# Windows' own (Qt, libstdc++, libgcc and winpthread linked in), stripped, and carrying
+# the icon group IDI_ICON1 and the manifest.
+set -euo pipefail
+exe=$1
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+objdump=x86_64-w64-mingw32-objdump
+
+headers=$($objdump -p "$exe")
+grep -q '^Magic[[:space:]]*020b' <<<"$headers" || fail "not a 64-bit (PE32+) program"
+grep -q '^Subsystem[[:space:]]*00000002' <<<"$headers" || fail "not a GUI program"
+
+# Windows' own libraries, and the API sets it resolves itself.
+system='^(advapi32|authz|comdlg32|d3d11|d3d9|dwmapi|dwrite|dxgi|gdi32|imm32|kernel32|msvcrt|netapi32|ole32|oleaut32|shcore|shell32|shlwapi|user32|userenv|uxtheme|version|winmm|ws2_32|wtsapi32|api-ms-win-.*)\.dll$'
+dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort -u)
+others=$(grep -Ev "$system" <<<"$dlls" || true)
+[ -z "$others" ] || fail "needs DLLs beside it: $others"
+
+sections=$($objdump -h "$exe")
+! grep -q '\.debug' <<<"$sections" || fail "not stripped"
+$objdump -t "$exe" 2>/dev/null | grep -q 'no symbols' || fail "symbol table left in"
+
+resources=$(wrestool -l "$exe")
+grep -q "type=group_icon" <<<"$resources" && grep -q "name='IDI_ICON1'" <<<"$resources" ||
+    fail "no icon group IDI_ICON1: $resources"
+grep -q -- '--type=24 --name=1 ' <<<"$resources" || fail "no manifest: $resources"
+echo "PASS: $(stat -c %s "$exe") bytes, 64-bit GUI, $(wc -l <<<"$dlls") system DLLs only, stripped, icon and manifest"
