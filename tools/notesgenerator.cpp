@@ -4,8 +4,8 @@
 #include "persistence/notesfile.h"
 
 #include <QDataStream>
-#include <QIODevice>
 #include <QDateTime>
+#include <QIODevice>
 #include <QRandomGenerator>
 
 namespace {
