@@ -52,7 +52,8 @@ private:
     void createToolBars();
     void readSettingsAtStart();
     QList<QStringList> noteRows() const;
-    bool saveNotesOnExit(const QString &fileName, const QList<QStringList> &rows, QString *reason);
+    bool saveNotesOnExit(const QString &fileName, const NotesFileStamp &onDisk,
+                         const QList<QStringList> &rows, QString *reason);
     bool rescueUnsavedNotes(const QString &fileName, const QList<QStringList> &rows,
                             const QString &reason);
 

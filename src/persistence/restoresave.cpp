@@ -55,12 +55,12 @@ void Quillora::writeSettingsWhenExit()
 
     const QString fileName = QLatin1String(NotesFileName);
     const QList<QStringList> rows = noteRows();
+    const NotesFileStamp onDisk = stampOf(fileName);
     // Nothing is lost by a save that cannot be made (a notes.dat the user made read-only)
     // while the file on disk still holds the list.
-    const bool fileHoldsList =
-        !notesChanged && (rows.isEmpty() || stampOf(fileName) == loadedStamp);
+    const bool fileHoldsList = !notesChanged && (rows.isEmpty() || onDisk == loadedStamp);
     QString reason;
-    if (saveNotesOnExit(fileName, rows, &reason)) {
+    if (saveNotesOnExit(fileName, onDisk, rows, &reason)) {
         loadedStamp = stampOf(fileName);
         notesChanged = false;
         leaveAllowed = true;
@@ -81,15 +81,14 @@ QList<QStringList> Quillora::noteRows() const
     return rows;
 }
 
-bool Quillora::saveNotesOnExit(const QString &fileName, const QList<QStringList> &rows,
-                               QString *reason)
+bool Quillora::saveNotesOnExit(const QString &fileName, const NotesFileStamp &onDisk,
+                               const QList<QStringList> &rows, QString *reason)
 {
     if (!notesFileWritable(fileName, reason))
         return false;
     // The file on disk is copied aside before it is replaced when this run could not load
     // it whole, or when someone else wrote it since: another Quillora, or a sync tool. If
     // the copy cannot be made, the file is left alone rather than lose what it holds.
-    const NotesFileStamp onDisk = stampOf(fileName);
     if (onDisk.exists && (notesFileNeedsBackup || onDisk != loadedStamp)) {
         QString why;
         if (!keepBackupOf(fileName, QDateTime::currentDateTime(), &why)) {
