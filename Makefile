@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Quillora's two commands:
 #   make run    installs what is missing, builds, and starts Quillora in this directory
 #   make test   installs what is missing, builds, and runs every test through CTest

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures start-up, reading, saving, memory and single commands with realistic notes files
 // of 1,000 to 300,000 notes, each figure against a floor measured in the same run, and
 // prints one table. Runs on the offscreen platform; figures are medians after a warm-up.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # make package: a Debian package of the program and its desktop files on Linux; on Windows
 # a portable zip and an NSIS installer; elsewhere a zip.
 set(CPACK_PACKAGE_NAME quillora)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Warnings and sanitizers apply to every target of this project; Qt's own headers are
 # system headers and stay quiet.
 if(MSVC)

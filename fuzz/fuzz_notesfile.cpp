@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target for the notes-file reader. Besides crashes and sanitizer reports it
 // checks two properties: no more rows or strings come out than the input's bytes could
 // hold, and a file read whole is written back byte for byte.

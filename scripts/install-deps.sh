@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian/Ubuntu packages that one of Quillora's tasks needs, and nothing when
 # they are all present. Uses sudo when not run as root.
 #   scripts/install-deps.sh run|package|test|windows [extra-package ...]

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds a static Qt for 64-bit Windows from Debian's own qt6-base source with Debian's
 # MinGW-w64, once per machine, and prints the directory it is installed in.
 #   scripts/qt-windows.sh            build if not cached, then print the prefix

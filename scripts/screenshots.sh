@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Takes the README's screenshots from the real program under Xvfb with openbox.
 #   scripts/screenshots.sh PROGRAM NOTESGEN [OUTPUT_DIR [PREFIX]]
 # Needs Xvfb, openbox, xdotool, wmctrl and ImageMagick's import. A Windows PROGRAM (.exe)

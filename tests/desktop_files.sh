@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a throw-away root and checks the desktop files with the reference
 # validators: the launcher, the AppStream metainfo, and an icon of the right size in every
 # hicolor folder.

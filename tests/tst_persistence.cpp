@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/quillora.h"
 #include "notebytes.h"
 #include "persistence/notesfile.h"

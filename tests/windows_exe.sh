@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # quillora.exe as a Windows user gets it: a 64-bit GUI program that needs no DLL but
 # Windows' own (Qt, libstdc++, libgcc and winpthread linked in), stripped, and carrying
 # the icon group IDI_ICON1 and the manifest.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows resource script compiles with MinGW's windres, and holds what the shell and
 # the loader need: the icon group IDI_ICON1 of five images and the manifest, in US English.
 set -euo pipefail

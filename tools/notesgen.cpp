@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes a notes file for tests and benchmarks, or prints one as text.
 //   notesgen write FILE COUNT [SEED [STRINGS]]
 //   notesgen dump FILE

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the PNG icons and the Windows icon file from their SVG drawings. Run by hand after
 # changing a drawing; the build uses the committed files.
 # Needs rsvg-convert (librsvg2-bin), convert (imagemagick) and icotool (icoutils).

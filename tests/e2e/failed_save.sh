@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Notes typed in a folder that cannot be written: closing the window shows a warning, and
 # after it is answered the program exits with 0, the notes kept in a rescue file in the
 # user's data folder. The read-only file system is a tmpfs in a mount namespace of the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # SIGKILL at random moments of a large save leaves either the old notes file or the new
 # one, byte for byte, never a mix or a truncated file.
 . "$(dirname "$0")/lib.sh" "$@"

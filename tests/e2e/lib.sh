@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared set-up of the end-to-end tests: a private X server with a window manager, a
 # private working directory and settings, and helpers to drive the real program.
 # Usage: . lib.sh PROGRAM NOTESGEN

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # With real input: "New Note", a title and a two-line text, "Add", then "Exit". The program
 # exits with 0, notes.dat holds the note, and the next run still has it in its list.
 . "$(dirname "$0")/lib.sh" "$@"

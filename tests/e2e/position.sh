@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A window moved by the user comes back at the same place on the next start.
 . "$(dirname "$0")/lib.sh" "$@"
 start_x

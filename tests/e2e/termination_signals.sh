@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # SIGTERM, SIGINT and SIGHUP end the program like closing its window: the notes are saved
 # once and the exit code is 0.
 . "$(dirname "$0")/lib.sh" "$@"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Under Wayland, through Qt's own Wayland plugin, in weston's headless compositor: the
 # program starts, and a request to end saves and exits with 0.
 . "$(dirname "$0")/lib.sh" "$@"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The window appears titled "Quillora", 500 by 350, and a close request from the window
 # manager ends the program with exit code 0 after one save.
 . "$(dirname "$0")/lib.sh" "$@"

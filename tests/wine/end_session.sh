@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The user logs off or shuts Windows down (wineboot --end-session): quillora.exe saves
 # exactly once and ends with exit code 0.
 . "$(dirname "$0")/../e2e/lib.sh" "$@"

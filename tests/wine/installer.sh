@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The installer under Wine: a silent install puts Quillora in Program Files\Quillora with
 # a Start-menu shortcut and an "Apps & features" entry; Quillora started through the
 # shortcut keeps notes.dat in the user's profile folder; a silent uninstall removes the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A notes file written by the Linux build (text beyond ASCII and outside the Basic
 # Multilingual Plane, line breaks, rows of two strings padded on the first save) comes back
 # byte for byte from the Windows build.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # CTest's emulator for the Windows test programs: runs one under Wine and shows its
 # results. Wine does not pass a program's standard output through a pipe, so Qt Test
 # writes them to a file. A program that has not ended after QUILLORA_WINE_TIMEOUT seconds

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command in a private Wine session: a fresh WINEPREFIX, an X server (Xvfb) with a
 # window manager (openbox), and the variables the Windows tests read. Everything goes away
 # with the session.

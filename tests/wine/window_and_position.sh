@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # quillora.exe under Wine: the window "Quillora" appears at 500 by 350, a close request
 # from the window manager saves the empty list and ends with exit code 0, the position is
 # stored in the registry under HKCU\Software\Tolvane\Quillora, and the next start puts the
