@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows build: one self-contained 64-bit executable, whose only DLLs are Windows' own.
 if(MINGW)
-    # libstdc++, libgcc and winpthread are linked in; a static Qt brings the rest.
+    # libstdc++, libgcc, libssp and winpthread are linked in; a static Qt brings the rest.
     add_link_options(-static $<$<CONFIG:Release,MinSizeRel>:-s>)
 endif()
 

@@ -6,7 +6,8 @@
 #     run      building and running Quillora
 #     package  also what CPack needs to build the Debian package
 #     test     also everything the test suite drives: sanitizers and libFuzzer (clang),
-#              X and Wayland servers, the desktop's OpenGL drivers, validators
+#              X and Wayland servers, the desktop's OpenGL drivers, validators, and the
+#              checkers of the package (lintian, hardening-check from devscripts)
 #     windows  the MinGW-w64 cross-compiler, Wine and NSIS for the Windows build
 set -eu
 
@@ -17,7 +18,7 @@ run="cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core"
 package="$run dpkg-dev file"
 test="$package clang
     xvfb xauth openbox xdotool wmctrl weston qt6-wayland libgl1-mesa-dri
-    binutils-mingw-w64-x86-64 icoutils desktop-file-utils appstream"
+    binutils-mingw-w64-x86-64 icoutils desktop-file-utils appstream lintian devscripts"
 windows="$run ninja-build dpkg-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     icoutils wine64 fonts-wine xvfb xauth openbox xdotool wmctrl inotify-tools nsis
     imagemagick"

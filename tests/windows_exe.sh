@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # quillora.exe as a Windows user gets it: a 64-bit GUI program that needs no DLL but
-# Windows' own (Qt, libstdc++, libgcc and winpthread linked in), stripped, and carrying
-# the icon group IDI_ICON1 and the manifest.
+# Windows' own (Qt, libstdc++, libgcc, libssp and winpthread linked in), stripped,
+# hardened (ASLR with high entropy, DEP, the stack protector), and carrying the icon group
+# IDI_ICON1 and the manifest.
 set -euo pipefail
 exe=$1
 fail() {
@@ -14,6 +15,11 @@ objdump=x86_64-w64-mingw32-objdump
 headers=$($objdump -p "$exe")
 grep -q '^Magic[[:space:]]*020b' <<<"$headers" || fail "not a 64-bit (PE32+) program"
 grep -q '^Subsystem[[:space:]]*00000002' <<<"$headers" || fail "not a GUI program"
+# IMAGE_DLLCHARACTERISTICS_ HIGH_ENTROPY_VA (0x20), DYNAMIC_BASE (0x40), NX_COMPAT (0x100).
+flags=0x$(sed -n 's/^DllCharacteristics[[:space:]]*//p' <<<"$headers")
+(((flags & 0x160) == 0x160)) || fail "DllCharacteristics $flags lacks ASLR, high-entropy ASLR or DEP"
+# The stack protector's failure report comes with libssp, linked only where code uses it.
+grep -qa 'stack smashing detected' "$exe" || fail "no stack protector"
 
 # Windows' own libraries, and the API sets it resolves itself.
 system='^(advapi32|authz|comdlg32|d3d11|d3d9|dwmapi|dwrite|dxgi|gdi32|imm32|kernel32|msvcrt|netapi32|ole32|oleaut32|shcore|shell32|shlwapi|user32|userenv|uxtheme|version|winmm|ws2_32|wtsapi32|api-ms-win-.*)\.dll$'
@@ -29,4 +35,5 @@ resources=$(wrestool -l "$exe")
 grep -q "type=group_icon" <<<"$resources" && grep -q "name='IDI_ICON1'" <<<"$resources" ||
     fail "no icon group IDI_ICON1: $resources"
 grep -q -- '--type=24 --name=1 ' <<<"$resources" || fail "no manifest: $resources"
-echo "PASS: $(stat -c %s "$exe") bytes, 64-bit GUI, $(wc -l <<<"$dlls") system DLLs only, stripped, icon and manifest"
+echo "PASS: $(stat -c %s "$exe") bytes, 64-bit GUI, $(wc -l <<<"$dlls") system DLLs only, stripped," \
+    "ASLR, DEP, stack protector, icon and manifest"
