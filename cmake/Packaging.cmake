@@ -1,15 +1,16 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # make package: a Debian package of the program and its desktop files on Linux; on Windows
-# a portable zip and an NSIS installer; elsewhere a zip.
+# a portable zip and an NSIS installer; elsewhere a zip. The version is that of VERSION.
 set(CPACK_PACKAGE_NAME quillora)
 set(CPACK_PACKAGE_VENDOR "Tolvane")
 set(CPACK_PACKAGE_CONTACT "Tolvane <notes@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Small, fast desktop note keeper")
 set(CPACK_STRIP_FILES ON)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 
 if(WIN32)
     set(CPACK_GENERATOR ZIP NSIS)
-    set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}-beta")
+    set(CPACK_PACKAGE_VERSION "${QUILLORA_VERSION}")
     set(CPACK_PACKAGE_FILE_NAME "quillora-${CPACK_PACKAGE_VERSION}-win64")
     set(CPACK_PACKAGE_INSTALL_DIRECTORY Quillora)
     set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Quillora)
@@ -35,7 +36,7 @@ if(WIN32)
     set(CPACK_NSIS_DELETE_ICONS_EXTRA [[
   Delete '$SMPROGRAMS\$MUI_TEMP\Quillora.lnk']])
 else()
-    set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}~beta")
+    string(REPLACE "-" "~" CPACK_PACKAGE_VERSION "${QUILLORA_VERSION}")
     if(UNIX AND NOT APPLE)
         set(CPACK_GENERATOR DEB)
     else()
