@@ -17,6 +17,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 using namespace NoteBytes;
 
@@ -260,6 +263,8 @@ void TestPersistence::anotherWritersFileIsKept_data()
         << mine << count(1) + row({"Z", "alpha", "2012-05-01 10:30 AM", "alpha"}) << true << true;
     QTest::newRow("created while this run had none") << QByteArray() << theirs << false << true;
     QTest::newRow("removed while running") << mine << QByteArray("-") << false << false;
+    QTest::newRow("permissions changed, nothing written")
+        << mine << QByteArray("chmod") << false << false;
 }
 
 void TestPersistence::anotherWritersFileIsKept()
@@ -276,6 +281,9 @@ void TestPersistence::anotherWritersFileIsKept()
         atStart.isEmpty() ? QList<QStringList>() : QList<QStringList>{NoteA};
     if (written == "-") {
         QVERIFY(QFile::remove(NotesFile));
+    } else if (written == "chmod") {
+        QVERIFY(QFile::setPermissions(NotesFile,
+                                      QFile::permissions(NotesFile) | QFileDevice::ReadGroup));
     } else if (inPlace) {
         const QDateTime modified = QFileInfo(NotesFile).lastModified();
         writeAll(NotesFile, written);
@@ -347,8 +355,19 @@ void TestPersistence::permissions()
     QFile::setPermissions(NotesFile, chosen);
     startAndLeave();
     QCOMPARE(mode(), chosen);
+#elif defined(Q_OS_WIN)
+    // The file that replaces notes.dat takes over its attributes.
+    startAndLeave();
+    const std::wstring path = QDir::toNativeSeparators(NotesFile).toStdWString();
+    const auto hidden = [&path] {
+        return (::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0;
+    };
+    if (!::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN) || !hidden())
+        QSKIP("this file system keeps no hidden attribute");
+    startAndLeave();
+    QVERIFY(hidden());
 #else
-    QSKIP("needs POSIX permissions");
+    QSKIP("needs POSIX permissions or Windows attributes");
 #endif
 }
 

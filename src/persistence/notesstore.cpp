@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "notesstore.h"
 
+#include "fileaccess.h"
 #include "notesfile.h"
 
 #include <QDataStream>
@@ -8,28 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
-namespace {
-
-constexpr auto OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-
-bool syncToDisk(QFile &file)
-{
-    if (!file.flush())
-        return false;
-#ifdef Q_OS_UNIX
-    return ::fsync(file.handle()) == 0;
-#else
-    return true;
-#endif
-}
 
 void setError(QString *error, const QString &reason)
 {
@@ -37,15 +17,16 @@ void setError(QString *error, const QString &reason)
         *error = reason;
 }
 
-// Opens a file that did not exist before: "<stem><suffix>", else "<stem>-1<suffix>",
-// "<stem>-2<suffix>" ... NewOnly never replaces a file that is already there.
-bool openNewFile(QFile &file, const QString &stem, const QString &suffix, QString *error)
+bool openNewFile(QFile &file, const QString &stem, const QString &suffix, QString *error,
+                 bool ownerOnly)
 {
+    constexpr QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::NewOnly;
     for (int attempt = 0; attempt < 1000; ++attempt) {
         file.setFileName(attempt == 0
                              ? stem + suffix
                              : stem + QLatin1Char('-') + QString::number(attempt) + suffix);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly, OwnerOnly))
+        if (ownerOnly ? file.open(mode, QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+                      : file.open(mode))
             return true;
         if (!file.exists())
             break;
@@ -53,6 +34,8 @@ bool openNewFile(QFile &file, const QString &stem, const QString &suffix, QStrin
     setError(error, file.errorString());
     return false;
 }
+
+namespace {
 
 // Removes a file that could not be written in full. QFile::remove() alone would not: it
 // first closes the file, and a close whose last write fails leaves the file in place.
@@ -70,49 +53,12 @@ bool writeRows(QFileDevice &file, const QList<QStringList> &rows)
     return stream.status() == QDataStream::Ok;
 }
 
-#ifdef Q_OS_UNIX
-qint64 nanoseconds(const struct timespec &time)
-{
-    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-#endif
-
 } // namespace
 
 bool NotesFileStamp::operator==(const NotesFileStamp &other) const
 {
     return exists == other.exists && size == other.size && modified == other.modified &&
-           changed == other.changed && device == other.device && inode == other.inode;
-}
-
-NotesFileStamp stampOf(const QString &fileName)
-{
-    NotesFileStamp stamp;
-#ifdef Q_OS_UNIX
-    struct stat info;
-    if (::stat(QFile::encodeName(fileName).constData(), &info) != 0)
-        return stamp;
-    stamp.exists = true;
-    stamp.size = info.st_size;
-    stamp.device = info.st_dev;
-    stamp.inode = info.st_ino;
-#ifdef Q_OS_DARWIN
-    stamp.modified = nanoseconds(info.st_mtimespec);
-    stamp.changed = nanoseconds(info.st_ctimespec);
-#else
-    stamp.modified = nanoseconds(info.st_mtim);
-    stamp.changed = nanoseconds(info.st_ctim);
-#endif
-#else
-    const QFileInfo info(fileName);
-    if (!info.exists())
-        return stamp;
-    stamp.exists = true;
-    stamp.size = info.size();
-    stamp.modified = info.lastModified().toMSecsSinceEpoch();
-    stamp.changed = info.birthTime().toMSecsSinceEpoch();
-#endif
-    return stamp;
+           device == other.device && inode == other.inode;
 }
 
 LoadedNotes loadNotesFile(const QString &fileName)
@@ -122,7 +68,7 @@ LoadedNotes loadNotesFile(const QString &fileName)
     if (!loaded.stamp.exists)
         return loaded;
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!waitOutHold(fileName, false, nullptr) || !file.open(QIODevice::ReadOnly)) {
         loaded.incomplete = true;
         return loaded;
     }
@@ -139,6 +85,8 @@ bool notesFileWritable(const QString &fileName, QString *error)
 {
     if (!QFile::exists(fileName))
         return true;
+    if (!waitOutHold(fileName, true, error))
+        return false;
     // Append does not empty the file; it only asks whether writing is allowed.
     QFile file(fileName);
     if (file.open(QIODevice::WriteOnly | QIODevice::Append))
@@ -150,6 +98,8 @@ bool notesFileWritable(const QString &fileName, QString *error)
 bool keepBackupOf(const QString &fileName, const QDateTime &when, QString *error)
 {
     QFile original(fileName);
+    if (!waitOutHold(fileName, false, error))
+        return false;
     if (!original.open(QIODevice::ReadOnly)) {
         setError(error, original.errorString());
         return false;
@@ -177,29 +127,8 @@ bool keepBackupOf(const QString &fileName, const QDateTime &when, QString *error
 
 bool saveNotesFile(const QString &fileName, const QList<QStringList> &rows, QString *error)
 {
-    const QFileDevice::Permissions permissions =
-        QFile::exists(fileName) ? QFile::permissions(fileName) : OwnerOnly;
-    QSaveFile file(fileName);
-    // Where the directory takes no temporary file, write in place, as long as the file
-    // itself may be written: a save that could be made is made.
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly)) {
-        setError(error, file.errorString());
-        return false;
-    }
-    file.setPermissions(permissions);
-    // Flushed here, not left to commit(): a small file sits in the device's buffer until
-    // then, and Qt 6.4's commit() renames the file into place even when that last write
-    // fails, a full disk leaving a truncated notes.dat.
-    if (!writeRows(file, rows) || !file.flush()) {
-        setError(error, file.errorString());
-        file.cancelWriting();
-        return false;
-    }
-    if (file.commit())
-        return true;
-    setError(error, file.errorString());
-    return false;
+    return replaceFile(
+        fileName, [&rows](QFileDevice &file) { return writeRows(file, rows); }, error);
 }
 
 QString rescueDirectory()

@@ -10,15 +10,16 @@ class QString;
 // The notes file, relative to the working directory at the moment it is used.
 inline constexpr char NotesFileName[] = "notes.dat";
 
-// What identifies a file on disk, taken from its metadata alone (one stat, no reading).
-// Two stamps differ when the file appeared, vanished, or was written or replaced between
-// them.
+// What identifies a file on disk, taken from its metadata alone (no reading): which file
+// it is (device and inode, on Windows volume and file index), its size and the time of its
+// last write, as finely as the system keeps it. Two stamps differ when the file appeared,
+// vanished, or was written or replaced between them; a change of its metadata alone (its
+// permissions, a hard link, an extended attribute) leaves the stamp as it was.
 struct NotesFileStamp
 {
     bool exists = false;
     qint64 size = 0;
     qint64 modified = 0;
-    qint64 changed = 0;
     quint64 device = 0;
     quint64 inode = 0;
 

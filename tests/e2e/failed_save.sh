@@ -1,44 +1,120 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Notes typed in a folder that cannot be written: closing the window shows a warning, and
-# after it is answered the program exits with 0, the notes kept in a rescue file in the
-# user's data folder. The read-only file system is a tmpfs in a mount namespace of the
-# test's own, so it goes away with the test. Needs root; skipped (77) without.
-if [ -z "${QUILLORA_IN_NAMESPACE:-}" ]; then
-    if [ "$(id -u)" != 0 ] || ! unshare --mount --propagation private true 2>/dev/null; then
-        echo "SKIP: needs root to mount a read-only file system"
+# A note typed where notes.dat cannot be saved: closing the window shows a warning, and
+# after it is answered the program exits with 0, notes.dat as it was and every note kept in
+# a rescue file in the user's data folder. Runs the Linux program, or quillora.exe under
+# Wine (inside tests/wine/session.sh). $CAUSE says what is in the way:
+#   read-only     a read-only file system on Linux, the read-only attribute on Windows
+#   full          a full disk (Windows)
+#   held          notes.dat held by another program, without sharing writing or deleting,
+#                 for half a minute (Windows; $HOLDFILE is the holding program)
+#   held-briefly  held without sharing deleting for about a second, which the save waits
+#                 out: no warning, the note saved (Windows)
+# File systems are tmpfs mounts in a mount namespace of the test's own, or of the Wine
+# session's, whose server opens the files; they need root and are skipped (77) without.
+cause=${CAUSE:-read-only}
+[[ $1 == *.exe ]] && windows=1 || windows=
+mounts=
+[ "$cause" = full ] || { [ "$cause" = read-only ] && [ -z "$windows" ]; } && mounts=1
+if [ -n "$mounts" ] && [ -z "${QUILLORA_IN_NAMESPACE:-}" ]; then
+    if [ -n "$windows" ] || [ "$(id -u)" != 0 ] ||
+        ! unshare --mount --propagation private true 2>/dev/null; then
+        echo "SKIP: needs root to mount a file system where the program sees it"
         exit 77
     fi
     QUILLORA_IN_NAMESPACE=1 exec unshare --mount --propagation private bash "$0" "$@"
 fi
 . "$(dirname "$0")/lib.sh" "$@"
-start_x
 
-mkdir readonly
-trap 'umount -l "$SANDBOX/work/readonly" 2>/dev/null; cleanup' EXIT
-mount -t tmpfs -o size=1m,mode=0755 tmpfs readonly
-mount -o remount,ro readonly
-cd readonly
+if [ -n "$windows" ]; then
+    run() { "$WINE" "$QUILLORA" & }
+    rescue_dir=$("$WINE" winepath -u "$("$WINE" cmd /c echo %LOCALAPPDATA% 2>/dev/null |
+        tr -d '\r')\\Tolvane\\Quillora" 2>/dev/null)
+    rm -rf "$rescue_dir"
+    # Under Wine, xdotool's modifier keys do not reach the program, so only a title is
+    # typed, and Return in the title line presses "Add".
+    typed='^Groceries |  | .* | $'
+else
+    start_x
+    run() { "$QUILLORA" & }
+    rescue_dir=$XDG_DATA_HOME/Tolvane/Quillora
+    typed='^Groceries | milk and eggs bread | .* | milk and eggs\\nbread$'
+fi
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
-"$QUILLORA" &
+mkdir place
+trap '[ -z "$mounts" ] || umount -l "$SANDBOX/work/place"; cleanup' EXIT
+[ -z "$mounts" ] || mount -t tmpfs -o size=256k,mode=0755 tmpfs place
+cd place
+"$NOTESGEN" write notes.dat 3 7
+cp notes.dat ../original.dat
+case $cause in
+read-only)
+    if [ -n "$windows" ]; then
+        "$WINE" cmd /c attrib +r notes.dat >/dev/null 2>&1
+    else
+        mount -o remount,ro "$SANDBOX/work/place"
+    fi
+    ;;
+full) dd if=/dev/zero of=filler bs=4k 2>/dev/null || true ;;
+esac
+
+run
 pid=$!
-main=$(wait_window Quillora)
-add_new_note "$main" "Groceries" "milk and eggs" "bread"
+main=$(wait_window Quillora 60)
+if [ -n "$windows" ]; then
+    xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
+    notes_menu "$main" Down
+    dialog=$(wait_window "New Note")
+    xdotool windowactivate --sync "$dialog" >/dev/null 2>&1 || true
+    sleep 0.3
+    xdotool type --delay 20 "Groceries"
+    xdotool key Return
+    wait_for 10 bash -c "! xdotool search --onlyvisible --name '^New Note\$'" ||
+        fail "the dialog stayed open"
+else
+    add_new_note "$main" "Groceries" "milk and eggs" "bread"
+fi
 
+case $cause in
+held) hold=(r 30000) ;;
+held-briefly) hold=(rw 1200) ;;
+esac
+if [ -n "${hold:-}" ]; then
+    "$WINE" "$HOLDFILE" notes.dat "${hold[0]}" "${hold[1]}" "Z:$SANDBOX/held" &
+    wait_for 30 test -e "$SANDBOX/held" || fail "the file was never held"
+    held=$(now_ms)
+fi
+asked=$(now_ms)
 close_window Quillora
-box=$(wait_window "Notes Not Saved")
+if [ "$cause" = held-briefly ]; then
+    wait_exit $pid 60
+    [ "$EXIT_CODE" = 0 ] || fail "exit code $EXIT_CODE"
+    after=$("$NOTESGEN" dump notes.dat)
+    [ "$(head -n 1 <<<"$after")" = "rows 4 whole" ] && grep -q "$typed" <<<"$after" ||
+        fail "notes.dat holds: $after"
+    [ ! -e "$rescue_dir" ] || fail "notes were rescued: $(ls "$rescue_dir")"
+    echo "PASS: held for ${hold[1]} ms from $((asked - held)) ms before the close request;" \
+        "saved, and ended $(($(now_ms) - asked)) ms after it, with exit code 0"
+    exit 0
+fi
+box=$(wait_window "Notes Not Saved" 15)
+shown=$(now_ms)
 kill -0 $pid 2>/dev/null || fail "the program ended before the warning was answered"
 xdotool windowactivate --sync "$box" >/dev/null 2>&1 || true
 xdotool key Return
-wait_exit $pid
+wait_exit $pid 60
 [ "$EXIT_CODE" = 0 ] || fail "exit code $EXIT_CODE"
-[ ! -e notes.dat ] || fail "notes.dat appeared on a read-only file system"
+cmp -s notes.dat ../original.dat || fail "notes.dat was changed"
+left=$(ls -A | grep -vx -e notes.dat -e filler || true)
+[ -z "$left" ] || fail "left behind: $left"
 
-rescued=("$XDG_DATA_HOME"/Tolvane/Quillora/notes-rescued-*.dat)
+rescued=("$rescue_dir"/notes-rescued-*.dat)
 [ ${#rescued[@]} = 1 ] && [ -f "${rescued[0]}" ] || fail "rescue files: ${rescued[*]}"
 dump=$("$NOTESGEN" dump "${rescued[0]}")
-[ "$(head -n 1 <<<"$dump")" = "rows 1 whole" ] || fail "rescued: $dump"
-grep -q '^Groceries | milk and eggs bread | .* | milk and eggs\\nbread$' <<<"$dump" ||
+[ "$(head -n 1 <<<"$dump")" = "rows 4 whole" ] && grep -q "$typed" <<<"$dump" ||
     fail "rescued: $dump"
-[ "$(stat -c %a "${rescued[0]}")" = 600 ] || fail "rescue file mode $(stat -c %a "${rescued[0]}")"
-echo "PASS: typed note rescued to ${rescued[0]#"$SANDBOX"/} after the warning, exit code 0"
+[ -n "$windows" ] || [ "$(stat -c %a "${rescued[0]}")" = 600 ] ||
+    fail "rescue file mode $(stat -c %a "${rescued[0]}")"
+echo "PASS ($cause): the warning came $((shown - asked)) ms after the close request; the" \
+    "typed note was rescued to ${rescued[0]##*/}, notes.dat kept, exit code 0"

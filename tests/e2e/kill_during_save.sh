@@ -1,20 +1,34 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # SIGKILL at random moments of a large save leaves either the old notes file or the new
-# one, byte for byte, never a mix or a truncated file.
+# one, byte for byte, never a mix or a truncated file. Runs the Linux program, asked to
+# end by SIGTERM, or quillora.exe under Wine (inside tests/wine/session.sh), asked by
+# closing its window and killed as Task Manager's End task would. A killed save may leave
+# nothing else but its temporary file: "notes.dat.saving-*.tmp" on Windows, and on Linux
+# QSaveFile's "notes.dat.XXXXXX" where the file system has no unnamed temporary files.
 . "$(dirname "$0")/lib.sh" "$@"
-start_x
-iterations=${KILL_ITERATIONS:-40}
+if [[ $QUILLORA == *.exe ]]; then
+    run() { "$WINE" "$QUILLORA" & }
+    ask_to_end() { close_window Quillora; }
+    iterations=${KILL_ITERATIONS:-20}
+    unfinished='notes\.dat\.saving-.*\.tmp'
+else
+    start_x
+    run() { "$QUILLORA" 2>>program.log & }
+    ask_to_end() { kill -TERM $pid; }
+    iterations=${KILL_ITERATIONS:-40}
+    unfinished='notes\.dat\.......'
+fi
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 sleep_ms() { sleep "$(printf '%d.%03d' $(($1 / 1000)) $(($1 % 1000)))"; }
 
 # Starts the program on notes.dat and asks it to save and end once its window is up.
 start_and_terminate() {
-    "$QUILLORA" 2>>program.log &
+    run
     pid=$!
     wait_window Quillora 60 >/dev/null
-    kill -TERM $pid
+    ask_to_end
     started=$(now_ms)
 }
 
@@ -33,7 +47,7 @@ total_ms=$(($(now_ms) - started + 1))
 cp notes.dat new.dat
 cmp -s old.dat new.dat && fail "the save did not change the file"
 echo "old file $(stat -c %s old.dat) bytes, new $(stat -c %s new.dat) bytes;" \
-    "replaced $replaced_ms ms after SIGTERM, ended after $total_ms ms"
+    "replaced $replaced_ms ms after the request to end, ended after $total_ms ms"
 
 olds=0 news=0
 for ((i = 1; i <= iterations; i++)); do
@@ -56,8 +70,11 @@ for ((i = 1; i <= iterations; i++)); do
     elif cmp -s notes.dat new.dat; then
         news=$((news + 1))
     else
-        fail "iteration $i, killed $delay ms after SIGTERM: notes.dat is neither the old nor the new file"
+        fail "iteration $i, killed $delay ms after the request: notes.dat is neither the old nor the new file"
     fi
 done
+left=$(ls | grep -vx -e notes.dat -e old.dat -e new.dat -e program.log -e "$unfinished" || true)
+[ -z "$left" ] || fail "left behind: $left"
 [ $olds -gt 0 ] && [ $news -gt 0 ] || echo "note: all kills fell on one side of the save"
-echo "PASS: $iterations kills: $olds left the old file, $news the new one; never a mix"
+echo "PASS: $iterations kills: $olds left the old file, $news the new one; never a mix;" \
+    "$(ls | grep -cx "$unfinished" || true) files of unfinished saves"

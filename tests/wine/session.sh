@@ -6,6 +6,13 @@
 #   tests/wine/session.sh COMMAND [ARG ...]
 set -euo pipefail
 
+# As root, the session has a mount namespace of its own: a test may mount a file system
+# there that Wine's server, which opens the files, sees too, and it vanishes with the session.
+if [ -z "${QUILLORA_IN_NAMESPACE:-}" ] && [ "$(id -u)" = 0 ] &&
+    unshare --mount --propagation private true 2>/dev/null; then
+    QUILLORA_IN_NAMESPACE=1 exec unshare --mount --propagation private bash "$0" "$@"
+fi
+
 export WINE=${WINE:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
 export WINESERVER=${WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}
 export WINEDEBUG=-all WINEARCH=win64

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <functional>
+
+class QFile;
+class QFileDevice;
+class QString;
+
+// The steps of a save that each system takes its own way: fileaccess_unix.cpp and
+// fileaccess_win.cpp. On Windows, a file that another program holds open for a moment (a
+// virus scanner, a sync client, the search indexer) is waited for, for about two seconds,
+// where opening it or replacing it fails only because of that hold.
+
+// Puts `reason` into `error` when given one.
+void setError(QString *error, const QString &reason);
+
+// Opens a file that did not exist before: "<stem><suffix>", else "<stem>-1<suffix>",
+// "<stem>-2<suffix>" ... It never replaces a file that is already there. Unless
+// `ownerOnly` is false, the new file is readable and writable by its owner alone.
+bool openNewFile(QFile &file, const QString &stem, const QString &suffix, QString *error,
+                 bool ownerOnly = true);
+
+// Puts what was written to the file on the disk itself.
+bool syncToDisk(QFile &file);
+
+// Whether the existing file can be opened for reading, or for writing, as far as other
+// programs are concerned: on Windows, waits while another one holds it open so that it
+// cannot be; false, with the system's reason, if it still cannot be opened. Elsewhere no
+// program holds a file that way, and it is true at once.
+bool waitOutHold(const QString &fileName, bool writing, QString *error);
+
+// Replaces `fileName` atomically with what `write` writes: a temporary file in the same
+// folder is written, flushed to disk and put in its place, so a failure or a crash at any
+// point leaves the previous file whole. A new file is readable by its owner only; an
+// existing one keeps its permissions (and on Windows its attributes).
+bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &)> &write,
+                 QString *error);

@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "fileaccess.h"
+#include "notesstore.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+qint64 nanoseconds(const struct timespec &time)
+{
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+} // namespace
+
+bool syncToDisk(QFile &file)
+{
+    return file.flush() && ::fsync(file.handle()) == 0;
+}
+
+bool waitOutHold(const QString &, bool, QString *)
+{
+    return true;
+}
+
+NotesFileStamp stampOf(const QString &fileName)
+{
+    NotesFileStamp stamp;
+    struct stat info;
+    if (::stat(QFile::encodeName(fileName).constData(), &info) != 0)
+        return stamp;
+    stamp.exists = true;
+    stamp.size = info.st_size;
+    stamp.device = info.st_dev;
+    stamp.inode = info.st_ino;
+#ifdef Q_OS_DARWIN
+    stamp.modified = nanoseconds(info.st_mtimespec);
+#else
+    stamp.modified = nanoseconds(info.st_mtim);
+#endif
+    return stamp;
+}
+
+bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &)> &write,
+                 QString *error)
+{
+    const QFileDevice::Permissions permissions =
+        QFile::exists(fileName) ? QFile::permissions(fileName)
+                                : QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    QSaveFile file(fileName);
+    // Where the directory takes no temporary file, write in place, as long as the file
+    // itself may be written: a save that could be made is made.
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly)) {
+        setError(error, file.errorString());
+        return false;
+    }
+    file.setPermissions(permissions);
+    // Flushed here, not left to commit(): a small file sits in the device's buffer until
+    // then, and Qt 6.4's commit() renames the file into place even when that last write
+    // fails, a full disk leaving a truncated notes.dat.
+    if (!write(file) || !file.flush()) {
+        setError(error, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
+    if (file.commit())
+        return true;
+    setError(error, file.errorString());
+    return false;
+}

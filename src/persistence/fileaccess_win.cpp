@@ -1,0 +1,195 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "fileaccess.h"
+#include "notesstore.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <string>
+
+#include <aclapi.h>
+#include <io.h>
+#include <windows.h>
+
+namespace {
+
+// Virus scanners, sync clients, the search indexer and backup tools open a file for a
+// moment after it changes, often without sharing writing or deleting. While they hold it,
+// opening it for writing fails with ERROR_SHARING_VIOLATION and replacing it with
+// ERROR_ACCESS_DENIED. A step that fails so is tried again, pausing a little longer each
+// time, for about two seconds in all; any other error ends it at once.
+constexpr qint64 PatienceMs = 2000;
+constexpr DWORD LongestPauseMs = 250;
+
+enum class Step
+{
+    Opening,
+    Replacing
+};
+
+bool heldByAnother(DWORD error, Step step)
+{
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+        return true;
+    // Opening a read-only file fails with ERROR_ACCESS_DENIED too, and no wait mends that.
+    return step == Step::Replacing && error == ERROR_ACCESS_DENIED;
+}
+
+// Runs `attempt`, which gives ERROR_SUCCESS or the system's error, until it succeeds, fails
+// for another reason than a hold, or the patience is spent.
+template <typename Attempt> DWORD retryWhileHeld(Step step, Attempt attempt)
+{
+    QElapsedTimer waited;
+    waited.start();
+    DWORD pause = 10;
+    for (;;) {
+        const DWORD result = attempt();
+        if (result == ERROR_SUCCESS || !heldByAnother(result, step) ||
+            waited.elapsed() + pause > PatienceMs)
+            return result;
+        ::Sleep(pause);
+        pause = std::min(pause * 2, LongestPauseMs);
+    }
+}
+
+std::wstring nativePath(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName).toStdWString();
+}
+
+DWORD resultOf(BOOL succeeded)
+{
+    return succeeded ? DWORD(ERROR_SUCCESS) : ::GetLastError();
+}
+
+// Opens and closes the file as Qt opens files (sharing reading and writing), waiting out a
+// hold by another program.
+DWORD probe(const QString &fileName, DWORD access)
+{
+    const std::wstring path = nativePath(fileName);
+    return retryWhileHeld(Step::Opening, [&] {
+        const HANDLE handle =
+            ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE)
+            return ::GetLastError();
+        ::CloseHandle(handle);
+        return DWORD(ERROR_SUCCESS);
+    });
+}
+
+// The new file takes the old one's place with its attributes and access rules, as if it
+// had been written in place. A rule that cannot be carried over does not stop the save.
+void copyAttributes(const std::wstring &from, std::wstring to, DWORD attributes)
+{
+    PACL rules = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(from.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, &rules, nullptr, &descriptor) == ERROR_SUCCESS) {
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+        // Rules that the old file inherited are inherited anew from the folder.
+        const SECURITY_INFORMATION which =
+            DACL_SECURITY_INFORMATION |
+            ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                           : UNPROTECTED_DACL_SECURITY_INFORMATION);
+        ::SetNamedSecurityInfoW(to.data(), SE_FILE_OBJECT, which, nullptr, nullptr, rules, nullptr);
+        ::LocalFree(descriptor);
+    }
+    attributes &= FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    ::SetFileAttributesW(to.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
+}
+
+} // namespace
+
+bool syncToDisk(QFile &file)
+{
+    return file.flush() && ::FlushFileBuffers(HANDLE(::_get_osfhandle(file.handle())));
+}
+
+bool waitOutHold(const QString &fileName, bool writing, QString *error)
+{
+    const DWORD result = probe(fileName, writing ? GENERIC_WRITE : GENERIC_READ);
+    if (result == ERROR_SUCCESS)
+        return true;
+    setError(error, qt_error_string(int(result)));
+    return false;
+}
+
+NotesFileStamp stampOf(const QString &fileName)
+{
+    NotesFileStamp stamp;
+    // Asking for no access reads the metadata whoever holds the file.
+    const HANDLE handle = ::CreateFileW(
+        nativePath(fileName).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return stamp;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileInformationByHandle(handle, &info)) {
+        stamp.exists = true;
+        stamp.size = qint64(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+        // In units of 100 nanoseconds.
+        stamp.modified =
+            qint64(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime;
+        stamp.device = info.dwVolumeSerialNumber;
+        stamp.inode = quint64(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    }
+    ::CloseHandle(handle);
+    return stamp;
+}
+
+bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &)> &write,
+                 QString *error)
+{
+    // A symbolic link stays one: the file it points to is replaced, as QSaveFile does.
+    const QFileInfo info(fileName);
+    const QString finalName =
+        info.isSymbolicLink() && info.exists() ? info.canonicalFilePath() : fileName;
+    const std::wstring target = nativePath(finalName);
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    // Renaming over a read-only file may succeed, where writing to it would not.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        setError(error, qt_error_string(ERROR_ACCESS_DENIED));
+        return false;
+    }
+
+    // Named so that whoever finds it after a crash or a power cut knows what it is: the
+    // new notes file of an unfinished save. Such a file is theirs to delete. It takes the
+    // folder's access rules, as any new file there does.
+    QFile file;
+    const QString stem = finalName + QLatin1String(".saving-") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (!openNewFile(file, stem, QStringLiteral(".tmp"), error, false))
+        return false;
+
+    const std::wstring temporary = nativePath(file.fileName());
+    QString reason;
+    DWORD result = ERROR_SUCCESS;
+    if (!write(file) || !syncToDisk(file)) {
+        reason = file.errorString();
+        result = ERROR_WRITE_FAULT;
+    }
+    file.close();
+    if (result == ERROR_SUCCESS) {
+        if (attributes != INVALID_FILE_ATTRIBUTES)
+            copyAttributes(target, temporary, attributes);
+        result = retryWhileHeld(Step::Replacing, [&] {
+            return resultOf(::MoveFileExW(temporary.c_str(), target.c_str(),
+                                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+        });
+        if (result == ERROR_SUCCESS)
+            return true;
+        reason = qt_error_string(int(result));
+    }
+    // Whoever held the old file may have opened the new one by now too.
+    retryWhileHeld(Step::Replacing, [&] { return resultOf(::DeleteFileW(temporary.c_str())); });
+    setError(error, reason);
+    return false;
+}
