@@ -25,6 +25,9 @@ if(WIN32)
     set(CPACK_NSIS_URL_INFO_ABOUT "${PROJECT_HOMEPAGE_URL}")
     set(CPACK_NSIS_CONTACT "notes@example.org")
     set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+    # The installer records no file times, which would differ from build to build; the
+    # installed files take the time of the install.
+    set(CPACK_NSIS_DEFINES "SetDateSave off")
     # The shortcut starts Quillora in the user's profile folder, where notes.dat can be
     # written, not in Program Files. The working directory is the literal %USERPROFILE%,
     # which Windows expands for whoever starts it; NSIS takes it from $OUTDIR. (Single

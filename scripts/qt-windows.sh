@@ -4,16 +4,21 @@
 # MinGW-w64, once per machine, and prints the directory it is installed in.
 #   scripts/qt-windows.sh            build if not cached, then print the prefix
 #   scripts/qt-windows.sh --prefix   only print where it goes
-# The cache key is the Qt version and a hash of this script and the toolchain file, so a
-# changed recipe builds anew. A build counts only once its last step has written the
-# marker file, so a half-built Qt is never used.
+# Beside Qt, the prefix keeps what the LGPL asks us to pass on with a static Qt: the
+# source package it was built from (source/) and the licence texts and attribution files
+# of Qt and of the code bundled in it (licenses/).
+# The cache key is the Qt version and a hash of this script and the toolchain file, their
+# comments left out, so a changed recipe builds anew. A build counts only once its last
+# step has written the marker file, so a half-built Qt is never used. The whole script is
+# one block, read before it runs: a checkout that changes it meanwhile cannot break a build.
 set -euo pipefail
+{
 
 here=$(cd "$(dirname "$0")" && pwd)
 toolchain=$here/../cmake/windows/mingw-w64-x86_64.cmake
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null | sed 's/+.*//')
 [ -n "$qt_version" ] || { echo "qt6-base-dev is not installed" >&2; exit 1; }
-key=$(cat "$0" "$toolchain" | sha256sum | cut -c1-12)
+key=$(cat "$0" "$toolchain" | grep -v '^[[:space:]]*#' | sha256sum | cut -c1-12)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/quillora
 prefix=$cache/qt-$qt_version-mingw-w64-x86_64-$key
 
@@ -48,19 +53,36 @@ mkdir -p "$cache"
 work=$(mktemp -d "$cache/build.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-echo "Building Qt $qt_version for Windows in $work (about 25 minutes on 2 cores)" >&2
+echo "Building Qt $qt_version for Windows in $work (about half an hour on 2 cores)" >&2
 apt-get source -qq "qt6-base=$(dpkg-query -W -f='${Version}' qt6-base-dev)" >/dev/null
 mv qt6-base-*/ src
 
 # Qt's toolchain file loads ours by its path, so ours is kept inside the installed Qt.
 rm -rf "$prefix"
-mkdir -p "$prefix"
+mkdir -p "$prefix/source" "$prefix/licenses"
 cp "$toolchain" "$prefix/mingw-w64-x86_64.cmake"
+cp qt6-base_* "$prefix/source/"
+(
+    cd src
+    cp --parents -r LICENSES debian/copyright "$prefix/licenses/"
+    find . -name qt_attribution.json -not -path './tests/*' | while read -r attribution; do
+        dir=$(dirname "$attribution")
+        cp --parents "$attribution" "$prefix/licenses/"
+        sed -n 's/.*"LicenseFile": *"\([^"]*\)".*/\1/p' "$attribution" | while read -r file; do
+            cp --parents "$(realpath --relative-to=. "$dir/$file")" "$prefix/licenses/"
+        done
+    done
+)
+
+# Hardened like the program that links it (the stack protector, with MinGW's libssp linked
+# statically), and with the build folder's name kept out of the objects.
+flags="-fstack-protector-strong -ffile-prefix-map=$work=/qt"
 
 cmake -S src -B build -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$prefix/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
     -DQT_HOST_PATH=/usr \
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DBUILD_SHARED_LIBS=OFF \
@@ -79,3 +101,5 @@ cmake --install build >/dev/null
 [ -f "$prefix/lib/cmake/Qt6/qt.toolchain.cmake" ] || { echo "Qt installed no toolchain file" >&2; exit 1; }
 touch "$marker"
 echo "$prefix"
+exit
+}
