@@ -2,7 +2,8 @@
 # Quillora's two commands:
 #   make run    installs what is missing, builds, and starts Quillora in this directory
 #   make test   installs what is missing, builds, and runs every test through CTest
-# Also: make build, make bench, make package, make screenshots, make format, make clean.
+# Also: make build, make bench, make package, make windows, make windows-package,
+# make release, make screenshots, make format, make clean.
 
 BUILD      ?= build
 WIN_BUILD  ?= build-windows
@@ -11,7 +12,7 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST_ARGS ?= --output-on-failure -j$(JOBS)
 
-.PHONY: deps test-deps windows-deps windows windows-package windows-screenshots build run test test-main test-sanitizers test-fuzz bench package screenshots format clean
+.PHONY: deps test-deps windows-deps windows-build windows windows-package windows-screenshots build run test test-main test-sanitizers test-fuzz bench package release screenshots format clean
 
 # What building and running need; the test suite's tools come with make test.
 deps:
@@ -53,18 +54,25 @@ test-fuzz: test-deps
 windows-deps:
 	@scripts/install-deps.sh windows
 
-windows: windows-deps build
+windows-build: windows-deps build
 	scripts/qt-windows.sh
 	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLORA_BUILD_BENCH=OFF \
 		-DCMAKE_TOOLCHAIN_FILE=$$(scripts/qt-windows.sh --prefix)/lib/cmake/Qt6/qt.toolchain.cmake \
 		-DQUILLORA_HOST_NOTESGEN=$(CURDIR)/$(BUILD)/tools/notesgen
 	cmake --build $(WIN_BUILD) -j$(JOBS)
+
+windows: windows-build
 	tests/wine/session.sh ctest --test-dir $(WIN_BUILD) --output-on-failure
 
 windows-package: windows
 	cd $(WIN_BUILD) && cpack
 	tests/wine/session.sh bash tests/wine/installer.sh $(WIN_BUILD)/quillora-*-win64.exe
 	@ls -l $(WIN_BUILD)/quillora-*-win64.exe $(WIN_BUILD)/quillora-*-win64.zip
+
+# release/: the packages of both systems and the sources, once every test suite has passed
+# and two builds in two clones have come out byte for byte the same.
+release: test windows-package
+	scripts/release.sh
 
 bench: deps
 	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQUILLORA_BUILD_TESTS=ON
@@ -88,4 +96,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) build-release
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) build-release release
