@@ -26,8 +26,12 @@ if(WIN32)
     set(CPACK_NSIS_CONTACT "notes@example.org")
     set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
     # The installer records no file times, which would differ from build to build; the
-    # installed files take the time of the install.
-    set(CPACK_NSIS_DEFINES "SetDateSave off")
+    # installed files take the time of the install. The GPL asks nobody to accept it to
+    # use the program, so its page informs and goes on with Next.
+    set(CPACK_NSIS_DEFINES [[
+  SetDateSave off
+  !define MUI_LICENSEPAGE_TEXT_BOTTOM 'You may use Quillora for any purpose. The licence sets the terms for copying, changing and sharing it.'
+  !define MUI_LICENSEPAGE_BUTTON '$(^NextBtn)']])
     # The shortcut starts Quillora in the user's profile folder, where notes.dat can be
     # written, not in Program Files. The working directory is the literal %USERPROFILE%,
     # which Windows expands for whoever starts it; NSIS takes it from $OUTDIR. (Single
