@@ -3,7 +3,8 @@
 # Makes release/ from the commit checked out, after make release has run the test suites:
 # the Debian package, the Windows installer and zip, Quillora's source, the Debian source
 # package of the Qt that quillora.exe links, and SHA256SUMS. The packages come from a clean
-# clone, and only once a second clone in another folder has built the same bytes.
+# clone, and only once a second clone in another folder has built the same bytes and
+# lintian has passed the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
@@ -13,11 +14,12 @@ fi
 version=$(head -n 1 VERSION)
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillora-release.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-tests/reproducible.sh "$work/first/quillora" "$work/second/elsewhere/quillora"
+built=$work/first/quillora
+tests/reproducible.sh "$built" "$work/second/elsewhere/quillora"
+lintian --fail-on error,warning "$built"/build/quillora_*.deb
 
 rm -rf release
 mkdir release
-built=$work/first/quillora
 cp "$built"/build/quillora_*.deb "$built"/build-windows/quillora-*-win64.exe \
     "$built"/build-windows/quillora-*-win64.zip release/
 git archive --format=tar.gz --prefix="quillora-$version/" -o "release/quillora-$version.tar.gz" HEAD
