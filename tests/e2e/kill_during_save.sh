@@ -20,7 +20,6 @@ else
     unfinished='notes\.dat\.......'
 fi
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
 sleep_ms() { sleep "$(printf '%d.%03d' $(($1 / 1000)) $(($1 % 1000)))"; }
 
 # Starts the program on notes.dat and asks it to save and end once its window is up.
