@@ -7,10 +7,11 @@ class QFile;
 class QFileDevice;
 class QString;
 
-// The steps of a save that each system takes its own way: fileaccess_unix.cpp and
-// fileaccess_win.cpp. On Windows, a file that another program holds open for a moment (a
-// virus scanner, a sync client, the search indexer) is waited for, for about two seconds,
-// where opening it or replacing it fails only because of that hold.
+// Shared within persistence/: two helpers of notesstore.cpp, then the steps of a save that
+// each system takes its own way (fileaccess_unix.cpp, fileaccess_win.cpp). On Windows, a
+// file that another program holds open for a moment (a virus scanner, a sync client, the
+// search indexer) is waited for, for about two seconds, where opening it or replacing it
+// fails only because of that hold.
 
 // Puts `reason` into `error` when given one.
 void setError(QString *error, const QString &reason);
