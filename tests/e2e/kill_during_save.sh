@@ -33,6 +33,9 @@ start_and_terminate() {
 
 # Rows of two strings: the program's save pads them to four, so old and new differ.
 "$NOTESGEN" write old.dat 20000 11 2
+# Room for the old file, its copy, the save's temporary file and the new file's copy.
+need_mb=$((4 * $(stat -c %s old.dat) >> 20))
+(($(df -Pm . | awk 'END { print $4 }') > need_mb)) || { echo "SKIP: needs $need_mb MB free"; exit 77; }
 cp old.dat notes.dat
 ln notes.dat loaded.link
 
@@ -42,7 +45,7 @@ while [[ notes.dat -ef loaded.link ]] && kill -0 $pid 2>/dev/null; do :; done
 replaced_ms=$(($(now_ms) - started))
 wait_exit $pid 60
 total_ms=$(($(now_ms) - started + 1))
-[ "$EXIT_CODE" = 0 ] || fail "undisturbed run ended with $EXIT_CODE"
+[ "$EXIT_CODE" = 0 ] || fail "undisturbed run ended with $EXIT_CODE: $(cat program.log)"
 cp notes.dat new.dat
 cmp -s old.dat new.dat && fail "the save did not change the file"
 echo "old file $(stat -c %s old.dat) bytes, new $(stat -c %s new.dat) bytes;" \
