@@ -41,9 +41,19 @@ start_x() {
     local number
     read -r -t 20 number <"$fifo" || fail "Xvfb did not start"
     export DISPLAY=:$number
-    openbox >"$SANDBOX/openbox.log" 2>&1 &
-    WM_PID=$!
-    wait_for 10 wmctrl -m
+    # While another test's server ends (ctest -j), a new one on the same number can turn
+    # its first clients away; a window manager that gave up for that is started again.
+    for _ in 1 2 3; do
+        openbox >"$SANDBOX/openbox.log" 2>&1 &
+        WM_PID=$!
+        wait_for 10 wm_settled $WM_PID && wmctrl -m >/dev/null 2>&1 && return
+    done
+    fail "no window manager on $DISPLAY: $(cat "$SANDBOX/openbox.log")"
+}
+
+# The window manager answers, or has ended.
+wm_settled() {
+    wmctrl -m || ! kill -0 "$1"
 }
 
 # wait_for SECONDS COMMAND...: retries the command until it succeeds.
