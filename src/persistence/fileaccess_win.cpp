@@ -170,17 +170,13 @@ bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &
         return false;
 
     const std::wstring temporary = nativePath(file.fileName());
-    QString reason;
-    DWORD result = ERROR_SUCCESS;
-    if (!write(file) || !syncToDisk(file)) {
-        reason = file.errorString();
-        result = ERROR_WRITE_FAULT;
-    }
+    const bool written = write(file) && syncToDisk(file);
+    QString reason = written ? QString() : file.errorString();
     file.close();
-    if (result == ERROR_SUCCESS) {
+    if (written) {
         if (attributes != INVALID_FILE_ATTRIBUTES)
             copyAttributes(target, temporary, attributes);
-        result = retryWhileHeld(Step::Replacing, [&] {
+        const DWORD result = retryWhileHeld(Step::Replacing, [&] {
             return resultOf(::MoveFileExW(temporary.c_str(), target.c_str(),
                                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
         });
