@@ -37,7 +37,7 @@ private slots:
 
     void windowIsBuiltAsTheUserSeesIt();
     void menusAndToolBarHoldTheCommands();
-    void iconsAreTheSixImages();
+    void iconsHaveTheirSizes();
     void noteRowFollowsTheRules_data();
     void noteRowFollowsTheRules();
     void addingANote();
@@ -219,11 +219,13 @@ void TestMainWindow::menusAndToolBarHoldTheCommands()
     }
 }
 
-void TestMainWindow::iconsAreTheSixImages()
+void TestMainWindow::iconsHaveTheirSizes()
 {
-    const QMap<QString, int> sizes = {{"about.png", 24},       {"delete_all.png", 24},
-                                      {"delete_note.png", 24}, {"edit_note.png", 24},
-                                      {"new_note.png", 24},    {"quillora.png", 128}};
+    QMap<QString, int> sizes = {{"quillora.png", 128}};
+    for (const char *name : {"about", "delete_all", "delete_note", "edit_note", "new_note"}) {
+        sizes.insert(QLatin1String(name) + QLatin1String(".png"), 24);
+        sizes.insert(QLatin1String(name) + QLatin1String("@2x.png"), 48);
+    }
     QCOMPARE(QDir(QStringLiteral(":/icons")).entryList(), sizes.keys());
     for (auto it = sizes.cbegin(); it != sizes.cend(); ++it) {
         QImageReader reader(QStringLiteral(":/icons/") + it.key());

@@ -7,15 +7,19 @@ set -eu
 cd "$(dirname "$0")"
 # Stored without deflate compression or row filters: the program decodes them at every
 # start, and inflating costs more than reading a few more bytes from the executable.
+#   render SIZE NAME [OUTPUT-NAME]
 render() {
     rsvg-convert -w "$1" -h "$1" -o "$work/$2.png" "$2.svg"
     convert "$work/$2.png" -strip -define png:compression-level=0 -define png:compression-filter=0 \
-        -define png:compression-strategy=0 "PNG32:$2.png"
+        -define png:compression-strategy=0 "PNG32:${3:-$2}.png"
 }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The tool bar's icons, and the same at twice the size, which Qt takes by itself on screens
+# scaled to 150% and more (the @2x suffix).
 for name in new_note edit_note delete_note delete_all about; do
     render 24 "$name"
+    render 48 "$name" "$name@2x"
 done
 render 128 quillora
 
