@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows resource script compiles with MinGW's windres, and holds what the shell and
-# the loader need: the icon group IDI_ICON1 of five images and the manifest, in US English.
+# the loader need: the icon group IDI_ICON1 of five images, the manifest (Windows 10 and 11,
+# per-monitor DPI awareness) and the version information made from VERSION, in US English.
+#   windows_resources.sh DIST-WINDOWS-DIR DIR-OF-GENERATED-VERSION.H
 set -euo pipefail
-dist=$(realpath "$1")
+dist=$(realpath "$1") generated=$(realpath "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() {
@@ -12,10 +14,10 @@ fail() {
 }
 
 cd "$dist"
-x86_64-w64-mingw32-windres --preprocessor=cpp --preprocessor-arg=-xc --preprocessor-arg=-E \
-    quillora.rc -O res -o "$work/quillora.res"
-x86_64-w64-mingw32-windres --preprocessor=cpp --preprocessor-arg=-xc --preprocessor-arg=-E \
-    quillora.rc -O coff -o "$work/quillora.o"
+for format in res coff; do
+    x86_64-w64-mingw32-windres --preprocessor=cpp --preprocessor-arg=-xc --preprocessor-arg=-E \
+        -I "$generated" quillora.rc -O $format -o "$work/quillora.$format"
+done
 x86_64-w64-mingw32-windres -i "$work/quillora.res" -O rc >"$work/decompiled.rc"
 rc=$work/decompiled.rc
 
@@ -33,6 +35,18 @@ manifest=$(grep -o '"[^"]*' "$rc" | tr -d '\n"')
 grep -q 'level=asInvoker uiAccess=false' <<<"${manifest//\"/}" || fail "manifest does not ask for asInvoker"
 grep -q 'Microsoft.Windows.Common-Controls version=6.0.0.0' <<<"${manifest//\"/}" ||
     fail "manifest does not depend on Common-Controls 6.0.0.0"
+grep -q 'supportedOS Id={8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' <<<"${manifest//\"/}" ||
+    fail "manifest does not name Windows 10 and 11"
+grep -q '>PerMonitorV2</dpiAwareness>' <<<"$manifest" || fail "manifest is not per-monitor (v2) DPI aware"
+version=$(sed -n 's/^#define QUILLORA_VERSION_TEXT "\(.*\)"$/\1/p' "$generated/version.h")
+numbers=$(sed -n 's/^#define QUILLORA_VERSION_NUMBERS //p' "$generated/version.h" | tr -d ' ')
+[ "$version" = "$(head -n 1 ../../VERSION)" ] || fail "version.h says $version"
+grep -q "^1 VERSIONINFO$" "$rc" && grep -q "^ FILEVERSION ${numbers//,/, }$" "$rc" || fail "no version resource $numbers"
+for value in 'CompanyName", "Tolvane' 'FileDescription", "Quillora' "FileVersion\", \"$version" \
+    'LegalCopyright", "Copyright (C) 2026 Tolvane. Licensed under the GNU GPL' \
+    'OriginalFilename", "quillora.exe' 'ProductName", "Quillora' "ProductVersion\", \"$version"; do
+    grep -qF "VALUE \"$value" "$rc" || fail "version resource lacks $value"
+done
 
 # The icon file itself: four 32-bit images with alpha, then a 128-pixel palette PNG.
 listing=$(icotool -l quillora.ico)
@@ -46,4 +60,5 @@ icotool -x --index=5 -r quillora.ico -o "$work/128.png"
 head -c 8 "$work/128.png" | od -An -tx1 | grep -q '89 50 4e 47' || fail "the 128-pixel image is not stored as PNG"
 grep -q tRNS "$work/128.png" || fail "the 128-pixel PNG has no transparency chunk"
 [ "$(od -An -tu1 -j24 -N2 "$work/128.png" | tr -s ' ')" = " 8 3" ] || fail "the 128-pixel PNG is not 8-bit palette"
-echo "PASS: resource script compiles; IDI_ICON1 holds 16, 24, 32, 48 and 128 pixels; manifest asInvoker, Common-Controls 6.0.0.0; language 1033"
+echo "PASS: resource script compiles; IDI_ICON1 holds 16, 24, 32, 48 and 128 pixels; manifest asInvoker," \
+    "Common-Controls 6.0.0.0, Windows 10 and 11, PerMonitorV2; version $version ($numbers); language 1033"
