@@ -2,15 +2,18 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian/Ubuntu packages that one of Quillora's tasks needs, and nothing when
 # they are all present. Uses sudo when not run as root.
-#   scripts/install-deps.sh run|package|test|windows [extra-package ...]
+#   scripts/install-deps.sh [--list] run|package|test|windows [extra-package ...]
 #     run      building and running Quillora
 #     package  also what CPack needs to build the Debian package
 #     test     also everything the test suite drives: sanitizers and libFuzzer (clang),
 #              X and Wayland servers, the desktop's OpenGL drivers, validators, and the
 #              checkers of the package (lintian, hardening-check from devscripts)
 #     windows  the MinGW-w64 cross-compiler, Wine and NSIS for the Windows build
+#   --list only prints the packages, for a system made with them (scripts/debian13.sh)
 set -eu
 
+list=
+[ "${1:-}" != --list ] || { list=1; shift; }
 task=${1:-run}
 [ $# -eq 0 ] || shift
 
@@ -34,6 +37,10 @@ windows) packages=$windows ;;
     ;;
 esac
 packages="$packages $*"
+if [ -n "$list" ]; then
+    echo $packages
+    exit 0
+fi
 
 missing() {
     for package in $1; do

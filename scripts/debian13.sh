@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Runs a command in Debian 13: on a Debian 13 machine as it is, elsewhere inside a minimal
+# Debian 13 system that mmdebstrap makes from Debian's archive, with every package of the
+# tests and of the Windows build already in it. The system is kept in the user's cache and
+# made anew when its recipe (this script, or the package lists of install-deps.sh) changes.
+# Bubblewrap enters it with this checkout, the current directory and the cache of Qt for
+# Windows at the same paths as outside, and the machine's network.
+#   scripts/debian13.sh COMMAND [ARG ...]
+#   scripts/debian13.sh --native   succeeds where this machine is Debian 13 or newer
+# Root is needed nowhere: without it, mmdebstrap makes the system in a user namespace (it
+# needs the user's ranges in /etc/subuid and /etc/subgid) and bubblewrap enters it as the
+# root of a namespace of its own. The whole script is one block, read before it runs.
+set -euo pipefail
+{
+
+native() {
+    (. /etc/os-release && [ "$ID" = debian ] && [ "${VERSION_ID%%.*}" -ge 13 ]) 2>/dev/null
+}
+if [ "${1:-}" = --native ]; then
+    native
+    exit
+fi
+[ $# -gt 0 ] || { echo "usage: $0 COMMAND [ARG ...]" >&2; exit 2; }
+native && exec "$@"
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+as_root() {
+    if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+# Only the two tools come from this machine; everything else comes from Debian 13.
+command -v mmdebstrap >/dev/null && command -v bwrap >/dev/null || {
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        mmdebstrap bubblewrap
+}
+
+packages=$( (for task in test windows; do "$here/scripts/install-deps.sh" --list $task; done
+    echo git ca-certificates libclang-rt-dev) | tr -s ' \n' '\n\n' | sort -u | tr '\n' ' ')
+key=$( (grep -v '^[[:space:]]*#' "$0" && echo "$packages") | sha256sum | cut -c1-12)
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/quillora
+root=$cache/debian13-$key
+
+if [ ! -f "$root.complete" ]; then
+    echo "Making a minimal Debian 13 system in $root (a few minutes)" >&2
+    mkdir -p "$cache"
+    rm -rf "$cache"/debian13-*
+    archive=http://deb.debian.org/debian
+    # deb-src too: Qt for Windows is built from the source of the Qt installed here.
+    sources=$(for suite in trixie trixie-updates; do
+        echo "deb $archive $suite main" && echo "deb-src $archive $suite main"
+    done
+        echo "deb $archive-security trixie-security main"
+        echo "deb-src $archive-security trixie-security main")
+    options=(--variant=minbase --include="${packages// /,}" --skip=cleanup/apt/lists)
+    if [ "$(id -u)" = 0 ]; then
+        mmdebstrap --mode=root "${options[@]}" trixie "$root" - <<<"$sources" >"$cache/debian13.log" 2>&1 ||
+            { tail -n 40 "$cache/debian13.log" >&2; exit 1; }
+    else
+        mmdebstrap --mode=unshare "${options[@]}" trixie "$root.tar" - <<<"$sources" \
+            >"$cache/debian13.log" 2>&1 || { tail -n 40 "$cache/debian13.log" >&2; exit 1; }
+        mkdir "$root"
+        tar -C "$root" -xf "$root.tar" --no-same-owner --exclude='./dev/*'
+        rm "$root.tar"
+    fi
+    touch "$root.complete"
+fi
+
+# The command's environment is Debian 13's, with the few variables that the make targets
+# and CI read; /tmp is its own, and its processes end with it.
+args=(--bind "$root" / --proc /proc --dev /dev --perms 1777 --tmpfs /tmp
+    --perms 1777 --tmpfs /dev/shm --ro-bind /etc/resolv.conf /etc/resolv.conf
+    --bind "$cache" "$cache" --bind "$here" "$here" --unshare-pid --die-with-parent
+    --cap-add ALL --clearenv --setenv HOME /root --setenv LANG C.UTF-8
+    --setenv PATH /usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+    --setenv XDG_CACHE_HOME "$(dirname "$cache")")
+case $PWD/ in
+"$here"/*) ;;
+*) args+=(--bind "$PWD" "$PWD") ;;
+esac
+for variable in CI TERM JOBS; do
+    [ -z "${!variable:-}" ] || args+=(--setenv "$variable" "${!variable}")
+done
+[ "$(id -u)" = 0 ] || args+=(--unshare-user --uid 0 --gid 0)
+exec bwrap "${args[@]}" --chdir "$PWD" -- "$@"
+}
