@@ -2,8 +2,9 @@
 # Quillora's two commands:
 #   make run    installs what is missing, builds, and starts Quillora in this directory
 #   make test   installs what is missing, builds, and runs every test through CTest
-# Also: make build, make bench, make package, make windows, make windows-package,
-# make release, make screenshots, make format, make clean.
+# Also: make build, make bench, make package, make package-check, make debian13,
+# make windows, make windows-package, make release, make screenshots, make format,
+# make clean.
 
 BUILD      ?= build
 WIN_BUILD  ?= build-windows
@@ -11,8 +12,10 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST_ARGS ?= --output-on-failure -j$(JOBS)
+AS_ROOT    := $(if $(filter 0,$(shell id -u)),,sudo)
+APT        := $(AS_ROOT) env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o Dpkg::Use-Pty=0
 
-.PHONY: deps test-deps windows-deps windows-build windows windows-package windows-screenshots build run test test-main test-sanitizers test-fuzz bench package release screenshots format clean
+.PHONY: deps test-deps package-check debian13 windows-deps windows-build windows windows-package windows-screenshots build run test test-main test-sanitizers test-fuzz bench package release screenshots format clean
 
 # What building and running need; the test suite's tools come with make test.
 deps:
@@ -49,8 +52,12 @@ test-fuzz: test-deps
 	@grep -E '^1: (#[0-9]+[[:space:]]+DONE|stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb))' $(FUZZ_BUILD)/fuzz.log
 	@tail -n 3 $(FUZZ_BUILD)/fuzz.log
 
-# Windows: a static Qt for 64-bit Windows is built once per machine (scripts/qt-windows.sh),
-# then Quillora is cross-built with it and its tests run under Wine.
+# Windows: a static Qt for 64-bit Windows is built once per machine (scripts/qt-windows.sh)
+# with Debian 13's Qt tools and MinGW-w64, then Quillora is cross-built with it and its
+# tests run under Wine posing as Windows 10, then as Windows 11. On an older system these
+# targets run inside the Debian 13 system of scripts/debian13.sh, with a Linux build of
+# their own for the notes tool.
+ifeq ($(shell scripts/debian13.sh --native && echo yes),yes)
 windows-deps:
 	@scripts/install-deps.sh windows
 
@@ -62,12 +69,30 @@ windows-build: windows-deps build
 	cmake --build $(WIN_BUILD) -j$(JOBS)
 
 windows: windows-build
-	tests/wine/session.sh ctest --test-dir $(WIN_BUILD) --output-on-failure
+	for version in win10 win11; do \
+		WINE_WINDOWS=$$version tests/wine/session.sh ctest --test-dir $(WIN_BUILD) --output-on-failure || exit 1; \
+	done
 
 windows-package: windows
 	cd $(WIN_BUILD) && cpack
 	tests/wine/session.sh bash tests/wine/installer.sh $(WIN_BUILD)/quillora-*-win64.exe
 	@ls -l $(WIN_BUILD)/quillora-*-win64.exe $(WIN_BUILD)/quillora-*-win64.zip
+
+windows-screenshots: windows
+	WINE_WINDOWS=win11 WINE_DARK=1 tests/wine/session.sh scripts/screenshots.sh \
+		$(WIN_BUILD)/app/quillora.exe $(BUILD)/tools/notesgen docs/screenshots windows-
+else
+windows-deps windows-build windows windows-package windows-screenshots:
+	scripts/debian13.sh $(MAKE) BUILD=build-debian13/linux $@
+endif
+
+# What CI checks on Debian 13, run on any machine: a fresh clone of the commit checked out,
+# inside the Debian 13 system of scripts/debian13.sh (made the first time, in a few
+# minutes), gets make package-check, make windows-package and make test.
+debian13:
+	rm -rf build-debian13/check
+	git clone -q --no-local . build-debian13/check
+	scripts/debian13.sh $(MAKE) -C build-debian13/check package-check windows-package test
 
 # release/: the packages of both systems and the sources, once every test suite has passed
 # and two builds in two clones have come out byte for byte the same.
@@ -84,16 +109,24 @@ package: build
 	cmake --build $(BUILD) --target package
 	@ls -1 $(BUILD)/*.deb
 
+# The Debian package as a user gets it: lintian passes it, apt installs it, the installed
+# program passes hardening-check (told the options it was compiled with), starts and
+# closes; then it is removed again.
+package-check: package test-deps
+	lintian --fail-on error,warning $(BUILD)/quillora_*.deb
+	$(APT) install ./$(BUILD)/quillora_*.deb
+	bash tests/hardening.sh /usr/bin/quillora \
+		"$$(sed -n 's/^CXX_FLAGS = //p' $(BUILD)/app/CMakeFiles/quillora.dir/flags.make)"
+	bash tests/e2e/window_and_close.sh /usr/bin/quillora
+	$(APT) remove quillora
+
 # Runs the real program under Xvfb and captures the README's pictures (needs ImageMagick).
 screenshots: build
 	@scripts/install-deps.sh run xvfb xauth openbox xdotool wmctrl imagemagick
 	scripts/screenshots.sh $(BUILD)/app/quillora $(BUILD)/tools/notesgen docs/screenshots
 
-windows-screenshots: windows
-	tests/wine/session.sh scripts/screenshots.sh $(WIN_BUILD)/app/quillora.exe $(BUILD)/tools/notesgen docs/screenshots windows-
-
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) build-release release
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) build-debian13 build-release release

@@ -1,7 +1,10 @@
 #!/bin/bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds a static Qt for 64-bit Windows from Debian's own qt6-base source with Debian's
-# MinGW-w64, once per machine, and prints the directory it is installed in.
+# MinGW-w64, once per machine, and prints the directory it is installed in. The source is
+# that of the system's own Qt, whose tools (moc, rcc, uic) the build uses: make windows
+# runs this in Debian 13 (scripts/debian13.sh), for Qt 6.8, a long-term-support release
+# that Debian 13 keeps up with its stable and security updates.
 #   scripts/qt-windows.sh            build if not cached, then print the prefix
 #   scripts/qt-windows.sh --prefix   only print where it goes
 # Beside Qt, the prefix keeps what the LGPL asks us to pass on with a static Qt: the

@@ -23,6 +23,6 @@ mkdir release
 cp "$built"/build/quillora_*.deb "$built"/build-windows/quillora-*-win64.exe \
     "$built"/build-windows/quillora-*-win64.zip release/
 git archive --format=tar.gz --prefix="quillora-$version/" -o "release/quillora-$version.tar.gz" HEAD
-cp "$(scripts/qt-windows.sh --prefix)"/source/* release/
+cp "$(scripts/debian13.sh scripts/qt-windows.sh --prefix)"/source/* release/
 (cd release && sha256sum -- * >SHA256SUMS && sha256sum --quiet -c SHA256SUMS)
 ls -l release

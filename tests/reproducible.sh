@@ -9,7 +9,8 @@ source=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
 for clone in "$@"; do
     git clone -q --no-local "$source" "$clone"
     make -C "$clone" package windows-build >"$clone.log" 2>&1 || { tail -n 40 "$clone.log"; exit 1; }
-    (cd "$clone/build-windows" && cpack >>"$clone.log" 2>&1) || { tail -n 40 "$clone.log"; exit 1; }
+    (cd "$clone/build-windows" && "$clone/scripts/debian13.sh" cpack >>"$clone.log" 2>&1) ||
+        { tail -n 40 "$clone.log"; exit 1; }
 done
 status=0
 for artefact in build/quillora_*.deb build-windows/quillora.exe build-windows/quillora-*-win64.zip \

@@ -3,7 +3,7 @@
 # quillora.exe as a Windows user gets it: a 64-bit GUI program that needs no DLL but
 # Windows' own (Qt, libstdc++, libgcc, libssp and winpthread linked in), stripped,
 # hardened (ASLR with high entropy, DEP, the stack protector), and carrying the icon group
-# IDI_ICON1 and the manifest.
+# IDI_ICON1, the manifest for Windows 10 and 11 and the version information of VERSION.
 set -euo pipefail
 exe=$1
 fail() {
@@ -35,5 +35,12 @@ resources=$(wrestool -l "$exe")
 grep -q "type=group_icon" <<<"$resources" && grep -q "name='IDI_ICON1'" <<<"$resources" ||
     fail "no icon group IDI_ICON1: $resources"
 grep -q -- '--type=24 --name=1 ' <<<"$resources" || fail "no manifest: $resources"
+wrestool -x --type=24 --name=1 "$exe" | grep -q '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' ||
+    fail "the manifest does not name Windows 10 and 11"
+version=$(head -n 1 "$(dirname "$0")/../VERSION")
+strings=$(wrestool -x --type=16 "$exe" | iconv -f UTF-16LE -t UTF-8 -c | tr -c '[:print:]' '\n')
+for value in Tolvane Quillora "$version" quillora.exe "GNU GPL, version 3 or later"; do
+    grep -qF "$value" <<<"$strings" || fail "the version information lacks $value"
+done
 echo "PASS: $(stat -c %s "$exe") bytes, 64-bit GUI, $(wc -l <<<"$dlls") system DLLs only, stripped," \
-    "ASLR, DEP, stack protector, icon and manifest"
+    "ASLR, DEP, stack protector, icon, manifest and version $version"

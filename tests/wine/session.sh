@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command in a private Wine session: a fresh WINEPREFIX, an X server (Xvfb) with a
 # window manager (openbox), and the variables the Windows tests read. Everything goes away
-# with the session.
+# with the session. Wine poses as the Windows version in WINE_WINDOWS, win10 (the default)
+# or win11, and with WINE_DARK=1 the user has chosen the dark mode for programs.
 #   tests/wine/session.sh COMMAND [ARG ...]
 set -euo pipefail
 
@@ -45,6 +46,18 @@ start=$SECONDS
 timeout 300 "$WINE" wineboot --init >"$session/wineboot.log" 2>&1 ||
     { cat "$session/wineboot.log" >&2; exit 1; }
 timeout 120 "$WINESERVER" -w || { echo "Wine did not settle after wineboot" >&2; exit 1; }
-echo "Wine prefix ready in $((SECONDS - start)) s"
+windows=${WINE_WINDOWS:-win10}
+"$WINE" winecfg /v "$windows"
+[ -z "${WINE_DARK:-}" ] || "$WINE" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Themes\Personalize' \
+    /v AppsUseLightTheme /t REG_DWORD /d 0 /f >/dev/null
+timeout 120 "$WINESERVER" -w || { echo "Wine did not settle after winecfg" >&2; exit 1; }
+# Windows 11 is Windows 10.0 from build 22000 on.
+version=$("$WINE" cmd /c ver | tr -d '\r' | grep -o '10\.0\.[0-9]*' || true)
+build=${version##*.}
+case $windows in
+win10) [ -n "$build" ] && [ "$build" -lt 22000 ] ;;
+win11) [ -n "$build" ] && [ "$build" -ge 22000 ] ;;
+esac || { echo "Wine poses as Windows ${version:-unknown}, not as $windows" >&2; exit 1; }
+echo "Wine prefix ready in $((SECONDS - start)) s, as Windows $version ($windows)${WINE_DARK:+, dark mode}"
 
 "$@"
