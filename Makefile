@@ -80,7 +80,7 @@ windows-package: windows
 
 windows-screenshots: windows
 	WINE_WINDOWS=win11 WINE_DARK=1 tests/wine/session.sh scripts/screenshots.sh \
-		$(WIN_BUILD)/app/quillora.exe $(BUILD)/tools/notesgen docs/screenshots windows-
+		$(WIN_BUILD)/quillora.exe $(BUILD)/tools/notesgen docs/screenshots windows-
 else
 windows-deps windows-build windows windows-package windows-screenshots:
 	scripts/debian13.sh $(MAKE) BUILD=build-debian13/linux $@

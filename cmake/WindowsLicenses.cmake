@@ -23,10 +23,10 @@ set(_qt_parts
     # Qt Core
     blake2 doubleconversion easing md4 md5 pcre2 pcre2-sljit rfc6234 sha1 sha3_endian
     sha3_keccak siphash tinycbor unicode-character-database unicode-cldr zlib
-    # Qt GUI
-    aglfn freetype freetype-bdf freetype-pcf freetype-zlib grayraster harfbuzz-ng
-    icc-sRGB-color-profile libpng md4c opengl-es2-headers opengl-headers
-    smooth-scaling-algorithm webgradients xserverhelper)
+    # Qt GUI, with its Direct3D 12 backend
+    aglfn d3d12memoryallocator freetype freetype-bdf freetype-pcf freetype-zlib grayraster
+    harfbuzz-ng icc-srgb-color-profile libpng md4c opengl-es2-headers opengl-headers
+    rhi-miniengine-d3d12-mipmap smooth-scaling-algorithm xserverhelper)
 
 set(_out ${PROJECT_BINARY_DIR}/licenses)
 file(REMOVE_RECURSE ${_out})

@@ -28,11 +28,12 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
-# Only the two tools come from this machine; everything else comes from Debian 13.
-command -v mmdebstrap >/dev/null && command -v bwrap >/dev/null || {
+# Only these tools come from this machine (newuidmap for a user namespace of more than one
+# id); everything else comes from Debian 13.
+command -v mmdebstrap >/dev/null && command -v bwrap >/dev/null && command -v newuidmap >/dev/null || {
     as_root apt-get update -qq
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        mmdebstrap bubblewrap
+        mmdebstrap bubblewrap uidmap
 }
 
 packages=$( (for task in test windows; do "$here/scripts/install-deps.sh" --list $task; done
@@ -62,6 +63,8 @@ if [ ! -f "$root.complete" ]; then
         mkdir "$root"
         tar -C "$root" -xf "$root.tar" --no-same-owner --exclude='./dev/*'
         rm "$root.tar"
+        # Entered with the user's id alone, apt cannot switch to its own user to fetch.
+        echo 'APT::Sandbox::User "root";' >"$root/etc/apt/apt.conf.d/99quillora-namespace"
     fi
     touch "$root.complete"
 fi
