@@ -22,7 +22,7 @@ flags=0x$(sed -n 's/^DllCharacteristics[[:space:]]*//p' <<<"$headers")
 grep -qa 'stack smashing detected' "$exe" || fail "no stack protector"
 
 # Windows' own libraries, and the API sets it resolves itself.
-system='^(advapi32|authz|comdlg32|d3d11|d3d9|dwmapi|dwrite|dxgi|gdi32|imm32|kernel32|msvcrt|netapi32|ole32|oleaut32|shcore|shell32|shlwapi|user32|userenv|uxtheme|version|winmm|ws2_32|wtsapi32|api-ms-win-.*)\.dll$'
+system='^(advapi32|authz|comdlg32|d3d11|d3d12|d3d9|dwmapi|dwrite|dxgi|gdi32|imm32|kernel32|msvcrt|netapi32|ole32|oleaut32|setupapi|shcore|shell32|shlwapi|user32|userenv|uxtheme|version|winmm|ws2_32|wtsapi32|api-ms-win-.*)\.dll$'
 dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort -u)
 others=$(grep -Ev "$system" <<<"$dlls" || true)
 [ -z "$others" ] || fail "needs DLLs beside it: $others"
@@ -35,10 +35,10 @@ resources=$(wrestool -l "$exe")
 grep -q "type=group_icon" <<<"$resources" && grep -q "name='IDI_ICON1'" <<<"$resources" ||
     fail "no icon group IDI_ICON1: $resources"
 grep -q -- '--type=24 --name=1 ' <<<"$resources" || fail "no manifest: $resources"
-wrestool -x --type=24 --name=1 "$exe" | grep -q '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' ||
+wrestool -x --raw --type=24 --name=1 "$exe" | grep -q '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' ||
     fail "the manifest does not name Windows 10 and 11"
 version=$(head -n 1 "$(dirname "$0")/../VERSION")
-strings=$(wrestool -x --type=16 "$exe" | iconv -f UTF-16LE -t UTF-8 -c | tr -c '[:print:]' '\n')
+strings=$(wrestool -x --raw --type=16 "$exe" | iconv -f UTF-16LE -t UTF-8 -c | tr -c '[:print:]' '\n')
 for value in Tolvane Quillora "$version" quillora.exe "GNU GPL, version 3 or later"; do
     grep -qF "$value" <<<"$strings" || fail "the version information lacks $value"
 done

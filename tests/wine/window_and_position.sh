@@ -3,14 +3,16 @@
 # quillora.exe under Wine: the window "Quillora" appears at 500 by 350, a close request
 # from the window manager saves the empty list and ends with exit code 0, the position is
 # stored in the registry under HKCU\Software\Tolvane\Quillora, and the next start puts the
-# window back there.
+# window back there. Qt prints nothing at start-up: no warning of a DPI awareness that
+# the manifest set otherwise.
 . "$(dirname "$0")/../e2e/lib.sh" "$@"
 key='HKCU\Software\Tolvane\Quillora'
 "$WINE" reg delete "$key" /f >/dev/null 2>&1 || true
 
-"$WINE" "$QUILLORA" &
+QT_FORCE_STDERR_LOGGING=1 "$WINE" "$QUILLORA" 2>"$SANDBOX/stderr.log" &
 pid=$!
 id=$(wait_window Quillora 60)
+[ ! -s "$SANDBOX/stderr.log" ] || fail "printed at start-up: $(cat "$SANDBOX/stderr.log")"
 eval "$(xdotool getwindowgeometry --shell "$id")"
 [ "$WIDTH" = 500 ] && [ "$HEIGHT" = 350 ] || fail "window is ${WIDTH}x$HEIGHT"
 xdotool windowmove "$id" 310 170
