@@ -7,8 +7,11 @@
 
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QSettings>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <optional>
 
 #ifdef Q_OS_LINUX
 #include <csignal>
@@ -20,9 +23,9 @@
 using namespace NoteBytes;
 
 // Leaving when notes.dat cannot be written, for real causes: a read-only file system, a
-// full disk (a file-size limit) and a folder where no backup of a changed file can be
-// made. Needs root for the mounts; they are made in a private mount namespace, so they
-// vanish with the test program whatever happens to it.
+// full disk (a file-size limit), a folder where no backup of a changed file can be made,
+// and system calls of the save that fail. Needs root for the mounts; they are made in a
+// private mount namespace, so they vanish with the test program whatever happens to it.
 class TestFailedSave : public QObject
 {
     Q_OBJECT
@@ -46,7 +49,18 @@ enum class Place
 {
     ReadOnlyFileSystem,
     FullDisk,
-    NoRoomForBackup
+    NoRoomForBackup,
+    // Replaced by a file of over a mebibyte, with a file-size limit of one mebibyte.
+    NoRoomForWholeBackup,
+    Ordinary,
+    ChangedByAnotherWriter
+};
+enum class Change
+{
+    None,
+    Added,
+    Edited,
+    Deleted
 };
 enum class Outcome
 {
@@ -58,6 +72,16 @@ enum class Outcome
 const QStringList NoteA = {"A", "alpha", "2012-05-01 10:30 AM", "alpha"};
 const QStringList NoteB = {"B", "beta", "2012-05-02 11:30 PM", "beta"};
 const QByteArray Original = count(1) + row(NoteA);
+const QByteArray Rename = "posix/io/dir/rename";
+const QByteArray Sync = "posix/io/sync/fsync";
+
+QByteArray bytesOf(const QList<QStringList> &rows)
+{
+    QByteArray bytes = count(quint32(rows.size()));
+    for (const QStringList &note : rows)
+        bytes += row(note);
+    return bytes;
+}
 
 QByteArray readAll(const QString &name)
 {
@@ -96,6 +120,7 @@ class BoxAnswerer
 public:
     explicit BoxAnswerer(const QString &buttonText)
     {
+        ++UnexpectedBoxGuard::expected;
         QObject::connect(&poll, &QTimer::timeout, [this, buttonText] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box || !box->isVisible())
@@ -111,6 +136,7 @@ public:
         });
         poll.start(10);
     }
+    ~BoxAnswerer() { --UnexpectedBoxGuard::expected; }
     QStringList texts;
 
 private:
@@ -124,7 +150,7 @@ bool mountPlace(const QString &path, Place place)
 {
     const QByteArray dir = QFile::encodeName(path);
     const QByteArray notes = dir + "/notes.dat";
-    if (::mount("tmpfs", dir.constData(), "tmpfs", 0, "size=1m,mode=0755") != 0 ||
+    if (::mount("tmpfs", dir.constData(), "tmpfs", 0, "size=4m,mode=0755") != 0 ||
         !writeAll(QString::fromLocal8Bit(notes), Original))
         return false;
     if (place == Place::ReadOnlyFileSystem)
@@ -156,6 +182,10 @@ void TestFailedSave::init()
 {
     workDir = new ScopedWorkDir;
     QDir(rescueDirectory()).removeRecursively();
+    // Where the window already is: leaving writes no settings, so the system calls counted
+    // are those of the notes alone.
+    QSettings(QStringLiteral("Tolvane"), QStringLiteral("Quillora"))
+        .setValue(QStringLiteral("pos"), QPoint(200, 200));
 }
 
 void TestFailedSave::cleanup()
@@ -173,22 +203,40 @@ void TestFailedSave::leavingWithNotesThatCannotBeSaved_data()
 {
 #ifdef Q_OS_LINUX
     QTest::addColumn<Place>("place");
-    QTest::addColumn<bool>("noteAdded");
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<QByteArrayList>("failing");
     QTest::addColumn<bool>("systemAsked");
     QTest::addColumn<Outcome>("outcome");
 
+    const QByteArrayList none;
     QTest::newRow("read-only file system, note added")
-        << Place::ReadOnlyFileSystem << true << false << Outcome::Rescued;
+        << Place::ReadOnlyFileSystem << Change::Added << none << false << Outcome::Rescued;
     QTest::newRow("read-only file system, nothing changed")
-        << Place::ReadOnlyFileSystem << false << false << Outcome::NothingShown;
+        << Place::ReadOnlyFileSystem << Change::None << none << false << Outcome::NothingShown;
     QTest::newRow("read-only file system, note added, ended by a signal")
-        << Place::ReadOnlyFileSystem << true << true << Outcome::Rescued;
+        << Place::ReadOnlyFileSystem << Change::Added << none << true << Outcome::Rescued;
     QTest::newRow("full disk, note added: nowhere to rescue, the user goes back")
-        << Place::FullDisk << true << false << Outcome::NotRescued;
+        << Place::FullDisk << Change::Added << none << false << Outcome::NotRescued;
     QTest::newRow("full disk, note added, ended by a signal")
-        << Place::FullDisk << true << true << Outcome::NotRescued;
+        << Place::FullDisk << Change::Added << none << true << Outcome::NotRescued;
     QTest::newRow("file changed by another writer, no backup can be made")
-        << Place::NoRoomForBackup << true << false << Outcome::Rescued;
+        << Place::NoRoomForBackup << Change::Added << none << false << Outcome::Rescued;
+    QTest::newRow("file replaced by another writer, nothing changed here, no backup")
+        << Place::NoRoomForBackup << Change::None << none << false << Outcome::Rescued;
+    QTest::newRow("the backup's copy fails half way")
+        << Place::NoRoomForWholeBackup << Change::None << none << false << Outcome::Rescued;
+    QTest::newRow("the backup's sync fails")
+        << Place::ChangedByAnotherWriter << Change::None << QByteArrayList{Sync + "@1"} << false
+        << Outcome::Rescued;
+    QTest::newRow("the rename into place fails, note added")
+        << Place::Ordinary << Change::Added << QByteArrayList{Rename + "@1"} << false
+        << Outcome::Rescued;
+    QTest::newRow("the new file's sync fails, note edited")
+        << Place::Ordinary << Change::Edited << QByteArrayList{Sync + "@1"} << false
+        << Outcome::Rescued;
+    QTest::newRow("the rename and the rescue file's sync fail")
+        << Place::Ordinary << Change::Added << QByteArrayList{Rename + "@1", Sync + "@2"} << false
+        << Outcome::NotRescued;
 #endif
 }
 
@@ -196,13 +244,16 @@ void TestFailedSave::leavingWithNotesThatCannotBeSaved()
 {
 #ifdef Q_OS_LINUX
     QFETCH(Place, place);
-    QFETCH(bool, noteAdded);
+    QFETCH(Change, change);
+    QFETCH(QByteArrayList, failing);
     QFETCH(bool, systemAsked);
     QFETCH(Outcome, outcome);
 
+    if (!failing.isEmpty() && !SystemCalls::available())
+        QSKIP("needs libfiu's preloaded wrappers (fiu-utils)");
     const QString dir = workDir->filePath(QStringLiteral("place"));
     QVERIFY(QDir().mkpath(dir));
-    if (place == Place::FullDisk) {
+    if (place != Place::ReadOnlyFileSystem && place != Place::NoRoomForBackup) {
         QVERIFY(writeAll(dir + QLatin1String("/notes.dat"), Original));
     } else {
         if (!canMount)
@@ -211,35 +262,56 @@ void TestFailedSave::leavingWithNotesThatCannotBeSaved()
     }
     QDir::setCurrent(dir);
     const QString notesPath = QDir(dir).filePath(QStringLiteral("notes.dat"));
-    const QByteArray onDisk = place == Place::NoRoomForBackup ? count(1) + row(NoteB) : Original;
+    const bool anotherWriter = place == Place::NoRoomForBackup ||
+                               place == Place::NoRoomForWholeBackup ||
+                               place == Place::ChangedByAnotherWriter;
+    const QStringList theirs = {"T", "their note", "2012-05-03 09:00 AM", QString(600000, u'x')};
+    const QByteArray onDisk = anotherWriter ? count(1) + row(theirs) : Original;
 
     BoxAnswerer answerer(outcome == Outcome::NotRescued ? QStringLiteral("Go Back")
                                                         : QStringLiteral("OK"));
     Quillora window;
     window.show();
     auto *tree = window.findChild<QTreeWidget *>();
-    if (noteAdded)
+    QList<QStringList> rows = {NoteA};
+    if (change == Change::Added) {
         tree->addTopLevelItem(new QTreeWidgetItem(NoteB));
-    const QList<QStringList> rows =
-        noteAdded ? QList<QStringList>{NoteA, NoteB} : QList<QStringList>{NoteA};
-    if (place == Place::NoRoomForBackup)
+        rows.append(NoteB);
+    } else if (change == Change::Edited) {
+        tree->topLevelItem(0)->setText(3, QStringLiteral("changed"));
+        rows.first()[3] = QStringLiteral("changed");
+    } else if (change == Change::Deleted) {
+        delete tree->takeTopLevelItem(0);
+        rows.clear();
+    }
+    if (anotherWriter)
         QVERIFY(writeAll(notesPath, onDisk));
     if (place == Place::FullDisk)
         limitFileSize(8);
+    if (place == Place::NoRoomForWholeBackup)
+        limitFileSize(1 << 20);
 
-    if (systemAsked) {
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(QStringLiteral("^Quillora: could not save the "
-                                                               "notes to ") +
-                                                QRegularExpression::escape(notesPath)));
-        window.closeUnattended();
-    } else {
-        window.close();
+    {
+        std::optional<SystemCalls> faults;
+        if (!failing.isEmpty())
+            faults.emplace(failing);
+        if (systemAsked) {
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral("^Quillora: could not save "
+                                                                   "the notes to ") +
+                                                    QRegularExpression::escape(notesPath)));
+            window.closeUnattended();
+        } else {
+            window.close();
+        }
     }
     limitFileSize(RLIM_INFINITY);
 
-    // The file is never harmed, and nothing but the notes of this run is rescued.
-    QCOMPARE(readAll(notesPath), onDisk);
+    // The file is never harmed, nothing is left beside it, and nothing but the notes of
+    // this run is rescued. Only a sync after the rename comes too late to keep the file.
+    const bool replaced = failing == QByteArrayList{Sync + "@2"} && !anotherWriter;
+    QCOMPARE(readAll(notesPath), replaced ? bytesOf(rows) : onDisk);
+    QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList{QStringLiteral("notes.dat")});
     const QStringList rescued = rescueFiles();
     QCOMPARE(rescued.size(), outcome == Outcome::Rescued ? 1 : 0);
     if (!rescued.isEmpty()) {
@@ -283,6 +355,8 @@ int main(int argc, char **argv)
 #endif
     TestSandbox sandbox;
     QApplication app(argc, argv);
+    UnexpectedBoxGuard guard;
+    app.installEventFilter(&guard);
     TestFailedSave test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -99,11 +99,13 @@ void addNote(Quillora &window, const QString &title, const QString &text)
 // Answers the next modal message box from inside its own event loop.
 void answerMessageBox(const std::function<void(QMessageBox *)> &answer)
 {
+    ++UnexpectedBoxGuard::expected;
     auto *poll = new QTimer;
     QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             poll->stop();
             poll->deleteLater();
+            --UnexpectedBoxGuard::expected;
             answer(box);
         }
     });

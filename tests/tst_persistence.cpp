@@ -407,6 +407,8 @@ int main(int argc, char **argv)
 #endif
     TestSandbox sandbox;
     QApplication app(argc, argv);
+    UnexpectedBoxGuard guard;
+    app.installEventFilter(&guard);
     TestPersistence test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,11 +61,17 @@ bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &
         return false;
     }
     file.setPermissions(permissions);
-    // Flushed here, not left to commit(): a small file sits in the device's buffer until
-    // then, and Qt 6.4's commit() renames the file into place even when that last write
-    // fails, a full disk leaving a truncated notes.dat.
+    // Flushed and synced here, not left to commit(): a small file sits in the device's
+    // buffer until then, and Qt 6.4's commit() renames the file into place even when that
+    // last write fails, a full disk leaving a truncated notes.dat; it also takes a failed
+    // sync for success.
     if (!write(file) || !file.flush()) {
         setError(error, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
+    if (::fsync(file.handle()) != 0) {
+        setError(error, qt_error_string(errno));
         file.cancelWriting();
         return false;
     }
