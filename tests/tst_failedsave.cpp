@@ -228,14 +228,23 @@ void TestFailedSave::leavingWithNotesThatCannotBeSaved_data()
     QTest::newRow("the backup's sync fails")
         << Place::ChangedByAnotherWriter << Change::None << QByteArrayList{Sync + "@1"} << false
         << Outcome::Rescued;
+    QTest::newRow("the sync of the backup's folder fails")
+        << Place::ChangedByAnotherWriter << Change::Added << QByteArrayList{Sync + "@2"} << false
+        << Outcome::Rescued;
     QTest::newRow("the rename into place fails, note added")
         << Place::Ordinary << Change::Added << QByteArrayList{Rename + "@1"} << false
         << Outcome::Rescued;
     QTest::newRow("the new file's sync fails, note edited")
         << Place::Ordinary << Change::Edited << QByteArrayList{Sync + "@1"} << false
         << Outcome::Rescued;
+    QTest::newRow("the folder's sync after the rename fails, note deleted")
+        << Place::Ordinary << Change::Deleted << QByteArrayList{Sync + "@2"} << false
+        << Outcome::Rescued;
     QTest::newRow("the rename and the rescue file's sync fail")
         << Place::Ordinary << Change::Added << QByteArrayList{Rename + "@1", Sync + "@2"} << false
+        << Outcome::NotRescued;
+    QTest::newRow("the rename and the rescue folder's sync fail, ended by a signal")
+        << Place::Ordinary << Change::Deleted << QByteArrayList{Rename + "@1", Sync + "@3"} << true
         << Outcome::NotRescued;
 #endif
 }

@@ -12,6 +12,8 @@
 #include <QTextEdit>
 #include <QTreeWidget>
 
+#include <optional>
+
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
@@ -295,7 +297,18 @@ void TestPersistence::anotherWritersFileIsKept()
         QFile::remove(NotesFile);
         QVERIFY(QFile::rename(QStringLiteral("theirs.tmp"), NotesFile));
     }
+    settings().setValue(QStringLiteral("pos"), window.pos());
+    std::optional<SystemCalls> watched;
+    if (SystemCalls::available())
+        watched.emplace(QByteArrayList{"posix/io/sync/fsync", "posix/io/dir/rename"});
     window.close();
+    // The backup, then the new file, each on disk before its name is, and each name on
+    // disk too: the folder is synced after each. A file new in its folder is linked in,
+    // not renamed.
+    if (watched)
+        QCOMPARE(watched->calls.join(' '),
+                 QByteArray(kept ? "fsync fsync " : "") +
+                     (written == "-" ? "fsync fsync" : "fsync rename fsync"));
 
     const QByteArray saved = readAll(NotesFile);
     QList<QStringList> savedRows;

@@ -23,7 +23,12 @@ bool openNewFile(QFile &file, const QString &stem, const QString &suffix, QStrin
                  bool ownerOnly = true);
 
 // Puts what was written to the file on the disk itself.
-bool syncToDisk(QFile &file);
+bool syncToDisk(QFileDevice &file);
+
+// Puts the folder that holds `fileName` on the disk itself, so that a file just created or
+// renamed there is found under its name after a power cut. A file system that cannot sync
+// a folder at all counts as done. On Windows the steps of a save write through already.
+bool syncFolderOf(const QString &fileName, QString *error);
 
 // Whether the existing file can be opened for reading, or for writing, as far as other
 // programs are concerned: on Windows, waits while another one holds it open so that it

@@ -3,9 +3,11 @@
 #include "notesstore.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,9 +20,23 @@ qint64 nanoseconds(const struct timespec &time)
 
 } // namespace
 
-bool syncToDisk(QFile &file)
+bool syncToDisk(QFileDevice &file)
 {
     return file.flush() && ::fsync(file.handle()) == 0;
+}
+
+bool syncFolderOf(const QString &fileName, QString *error)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(fileName).absolutePath());
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Some file systems take no sync of a folder, and say so with EINVAL.
+    const bool synced = fd >= 0 && (::fsync(fd) == 0 || errno == EINVAL);
+    const int syncError = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!synced)
+        setError(error, qt_error_string(syncError));
+    return synced;
 }
 
 bool waitOutHold(const QString &, bool, QString *)
@@ -75,8 +91,12 @@ bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &
         file.cancelWriting();
         return false;
     }
-    if (file.commit())
-        return true;
-    setError(error, file.errorString());
-    return false;
+    if (!file.commit()) {
+        setError(error, file.errorString());
+        return false;
+    }
+    // The rename is only lasting once the folder that records it is on disk: the folder of
+    // the file that a symbolic link points to, which QSaveFile replaced.
+    const QString replaced = QFileInfo(fileName).canonicalFilePath();
+    return syncFolderOf(replaced.isEmpty() ? fileName : replaced, error);
 }

@@ -108,9 +108,14 @@ void copyAttributes(const std::wstring &from, std::wstring to, DWORD attributes)
 
 } // namespace
 
-bool syncToDisk(QFile &file)
+bool syncToDisk(QFileDevice &file)
 {
     return file.flush() && ::FlushFileBuffers(HANDLE(::_get_osfhandle(file.handle())));
+}
+
+bool syncFolderOf(const QString &, QString *)
+{
+    return true;
 }
 
 bool waitOutHold(const QString &fileName, bool writing, QString *error)

@@ -121,8 +121,13 @@ bool keepBackupOf(const QString &fileName, const QDateTime &when, QString *error
         setError(error, original.error() != QFileDevice::NoError ? original.errorString()
                                                                  : backup.errorString());
         discard(backup);
+        return false;
     }
-    return copied;
+    if (!syncFolderOf(backup.fileName(), error)) {
+        discard(backup);
+        return false;
+    }
+    return true;
 }
 
 bool saveNotesFile(const QString &fileName, const QList<QStringList> &rows, QString *error)
@@ -153,9 +158,10 @@ QString rescueNotes(const QList<QStringList> &rows, const QDateTime &when, QStri
                          when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
     if (!openNewFile(file, stem, QStringLiteral(".dat"), error))
         return QString();
-    if (writeRows(file, rows) && syncToDisk(file))
+    if (!writeRows(file, rows) || !syncToDisk(file))
+        setError(error, file.errorString());
+    else if (syncFolderOf(file.fileName(), error))
         return QFileInfo(file).absoluteFilePath();
-    setError(error, file.errorString());
     discard(file);
     return QString();
 }
