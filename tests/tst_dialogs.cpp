@@ -140,9 +140,11 @@ void TestDialogs::addHidesThenSignals()
     connect(&dialog, &NewNote::addButtonClicked, &dialog,
             [&] { visibleWhenSignalled = dialog.isVisible(); });
     QSignalSpy added(&dialog, &NewNote::addButtonClicked);
+    QSignalSpy finished(&dialog, &QDialog::finished);
 
     QTest::mouseClick(dialog.acceptButton, Qt::LeftButton);
     QCOMPARE(added.count(), 1);
+    QCOMPARE(finished.count(), 0);
     QVERIFY(!visibleWhenSignalled);
     QVERIFY(!dialog.isVisible());
     QVERIFY(dialog.titleText().isEmpty());
@@ -237,6 +239,7 @@ void TestDialogs::setNoteRoundTripsExactly_data()
                                  << "   ";
     QTest::newRow("empty") << ""
                            << "";
+    QTest::newRow("title longer than a line edit holds") << QString(40000, u't') << "b";
 }
 
 void TestDialogs::setNoteRoundTripsExactly()
