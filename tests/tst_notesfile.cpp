@@ -126,9 +126,10 @@ void TestNotesFile::roundTrips_data()
                                                     QString::fromUtf8("a\xF0\x9D\x84\x9E")};
     QTest::newRow("null and empty") << QStringList{QString(), QString(""), QString(), QString("")};
     QTest::newRow("markup") << QStringList{"<b>bold</b>", "<img src=\"/dev/zero\">", "", "&amp;"};
-    // Longer than the writer's buffer of a mebibyte, split at an odd byte.
-    QTest::newRow("strings across the writer's buffer")
-        << QStringList{QString(300000, u'a'), QString(262143, u'b'), QString(), "c"};
+    // Longer than the writer's buffer of a mebibyte and the reader's chunks of 256 KiB, the
+    // second length field split between two chunks.
+    QTest::newRow("strings across the writer's and the reader's buffers")
+        << QStringList{QString(131065, u'a'), QString(262143, u'b'), QString(), "c"};
 }
 
 void TestNotesFile::roundTrips()

@@ -5,6 +5,8 @@
 #include <QIODevice>
 #include <QtEndian>
 
+#include <cstring>
+
 namespace {
 
 // Encodes into a buffer of its own and hands it to the stream a mebibyte at a time: the
@@ -104,39 +106,51 @@ QDataStream &writeNoteRows(QDataStream &stream, const QList<QStringList> &rows)
 
 namespace {
 
-// Reads the layout straight from the bytes of the file. The stream's own readers are not
-// used: its string reader allocates up to a mebibyte per string before it knows whether
-// the bytes exist, and it cannot tell the caller how much of the data it consumed.
+// Reads the layout straight from the device, in chunks of a bounded buffer. The stream's
+// own readers are not used: its string reader allocates up to a mebibyte per string before
+// it knows whether the bytes exist, and it cannot tell the caller how much of the data it
+// consumed. A sequential device, whose size is not known beforehand, is read whole.
 class RowReader
 {
 public:
-    RowReader(const QByteArray &data, QDataStream::ByteOrder order)
-        : data(data.constData()), size(data.size()), bigEndian(order == QDataStream::BigEndian)
+    RowReader(QIODevice *device, QDataStream::ByteOrder order)
+        : device(device), bigEndian(order == QDataStream::BigEndian)
     {
+        if (device->isSequential()) {
+            buffer = device->readAll();
+            end = fetched = buffer.size();
+        } else {
+            left = qMax<qint64>(0, device->size() - device->pos());
+            buffer.resize(qsizetype(qMin<qint64>(left, Chunk)));
+        }
     }
 
-    bool atEnd() const { return pos >= size; }
-    qsizetype consumed() const { return pos; }
+    bool atEnd() const { return remaining() == 0; }
+    qint64 consumed() const { return fetched - (end - pos); }
     bool malformed() const { return sawMalformed; }
     bool ranShort() const { return sawShort; }
 
     // A field cut short reads as 0 and leaves the reader at the end of the data.
     quint32 readCount()
     {
-        if (size - pos < 4) {
-            pos = size;
+        if (end - pos < 4)
+            refill();
+        if (end - pos < 4) {
+            pos = end;
             sawShort = true;
             return 0;
         }
-        const quint32 value = bigEndian ? qFromBigEndian<quint32>(data + pos)
-                                        : qFromLittleEndian<quint32>(data + pos);
+        const char *field = buffer.constData() + pos;
         pos += 4;
-        return value;
+        return bigEndian ? qFromBigEndian<quint32>(field) : qFromLittleEndian<quint32>(field);
     }
 
     // Room is reserved for at most as many items as the rest of the data could hold at
     // four bytes each, so a huge count in a small file costs nothing.
-    qsizetype reservable(quint32 count) const { return qMin<qsizetype>(count, (size - pos) / 4); }
+    qsizetype reservable(quint32 count) const
+    {
+        return qsizetype(qMin<qint64>(count, remaining() / 4));
+    }
 
     QString readString()
     {
@@ -151,47 +165,93 @@ public:
             sawMalformed = true;
             return QString();
         }
-        if (length > quint64(size - pos)) {
-            pos = size;
+        // The string is allocated only once the data is known to hold it.
+        if (length > remaining()) {
+            skipToEnd();
             sawShort = true;
             return QString();
         }
-        const qsizetype units = length / 2;
-        QString text(units, Qt::Uninitialized);
-        if (bigEndian)
-            qFromBigEndian<char16_t>(data + pos, units, text.data());
-        else
-            qFromLittleEndian<char16_t>(data + pos, units, text.data());
-        pos += length;
+        QString text(length / 2, Qt::Uninitialized);
+        char16_t *to = reinterpret_cast<char16_t *>(text.data());
+        for (qint64 units = length / 2; units > 0;) {
+            if (end - pos < 2)
+                refill();
+            const qint64 step = qMin(units, (end - pos) / 2);
+            if (step == 0) {
+                // The file was cut short while it was read.
+                sawShort = true;
+                return QString();
+            }
+            if (bigEndian)
+                qFromBigEndian<char16_t>(buffer.constData() + pos, step, to);
+            else
+                qFromLittleEndian<char16_t>(buffer.constData() + pos, step, to);
+            pos += step * 2;
+            to += step;
+            units -= step;
+        }
         return text;
     }
 
 private:
-    const char *data;
-    qsizetype size;
-    qsizetype pos = 0;
+    static constexpr qint64 Chunk = 1 << 18;
+
+    qint64 remaining() const { return end - pos + left; }
+
+    // Reads the next chunk behind the few bytes not yet taken, which move to the front.
+    void refill()
+    {
+        const qint64 kept = end - pos;
+        if (left == 0 || kept > 3)
+            return;
+        memmove(buffer.data(), buffer.constData() + pos, size_t(kept));
+        const qint64 wanted = qMin(left, buffer.size() - kept);
+        const qint64 got = qMax<qint64>(0, device->read(buffer.data() + kept, wanted));
+        // A file cut short meanwhile ends here.
+        left = got == wanted ? left - got : 0;
+        fetched += got;
+        pos = 0;
+        end = kept + got;
+    }
+
+    void skipToEnd()
+    {
+        if (left > 0)
+            device->seek(device->pos() + left);
+        fetched += left;
+        left = 0;
+        pos = end;
+    }
+
+    QIODevice *device;
     bool bigEndian;
+    QByteArray buffer;
+    qint64 pos = 0;
+    qint64 end = 0;
+    // What was read from the device, and what it holds behind that.
+    qint64 fetched = 0;
+    qint64 left = 0;
     bool sawMalformed = false;
     bool sawShort = false;
 };
 
 } // namespace
 
-NotesReadResult readNoteRowsChecked(QDataStream &stream, QList<QStringList> &rows)
+NotesReadResult readNoteRowsChecked(QDataStream &stream,
+                                    const std::function<void(QStringList &&)> &take)
 {
-    rows.clear();
     QIODevice *device = stream.device();
     if (!device)
         return NotesReadResult::Whole;
 
-    // One read of everything that is left: the file's size bounds what is allocated.
     const qint64 start = device->pos();
-    const QByteArray data = device->readAll();
-    RowReader reader(data, stream.byteOrder());
+    RowReader reader(device, stream.byteOrder());
+    // An empty file holds nothing that a save could lose.
+    if (reader.atEnd())
+        return NotesReadResult::Whole;
 
     bool countsMet = true;
     const quint32 rowCount = reader.readCount();
-    rows.reserve(reader.reservable(rowCount));
     for (quint32 i = 0; i < rowCount; ++i) {
         QStringList row;
         const quint32 stringCount = reader.readCount();
@@ -203,20 +263,24 @@ NotesReadResult readNoteRowsChecked(QDataStream &stream, QList<QStringList> &row
                 break;
             }
         }
-        rows.append(std::move(row));
+        take(std::move(row));
         if (reader.atEnd()) {
             countsMet = countsMet && i + 1 == rowCount;
             break;
         }
     }
     // Leave the device just behind the rows, as a stream reader would.
-    if (!device->isSequential() && reader.consumed() < data.size())
+    if (!device->isSequential())
         device->seek(start + reader.consumed());
 
-    // An empty file holds nothing that a save could lose.
-    const bool whole = data.isEmpty() || (countsMet && !reader.ranShort() && !reader.malformed() &&
-                                          reader.consumed() == data.size());
+    const bool whole = countsMet && !reader.ranShort() && !reader.malformed() && reader.atEnd();
     return whole ? NotesReadResult::Whole : NotesReadResult::Partial;
+}
+
+NotesReadResult readNoteRowsChecked(QDataStream &stream, QList<QStringList> &rows)
+{
+    rows.clear();
+    return readNoteRowsChecked(stream, [&rows](QStringList &&row) { rows.append(std::move(row)); });
 }
 
 QDataStream &readNoteRows(QDataStream &stream, QList<QStringList> &rows)

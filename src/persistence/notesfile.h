@@ -4,6 +4,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
+
 class QDataStream;
 
 // "notes.dat" is a QDataStream (version 12, big-endian) of a row count, then per row a
@@ -25,3 +27,7 @@ enum class NotesReadResult
 };
 
 NotesReadResult readNoteRowsChecked(QDataStream &stream, QList<QStringList> &rows);
+
+// The same, handing each row to `take` as soon as it is read, in file order.
+NotesReadResult readNoteRowsChecked(QDataStream &stream,
+                                    const std::function<void(QStringList &&)> &take);

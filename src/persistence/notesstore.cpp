@@ -61,23 +61,28 @@ bool NotesFileStamp::operator==(const NotesFileStamp &other) const
            device == other.device && inode == other.inode;
 }
 
-LoadedNotes loadNotesFile(const QString &fileName)
+LoadedNotes loadNotesFile(const QString &fileName, const std::function<void(QStringList &&)> &take)
 {
     LoadedNotes loaded;
     loaded.stamp = stampOf(fileName);
     if (!loaded.stamp.exists)
         return loaded;
     QFile file(fileName);
-    if (!waitOutHold(fileName, false, nullptr) || !file.open(QIODevice::ReadOnly)) {
+    // The reader keeps a buffer of its own.
+    if (!waitOutHold(fileName, false, nullptr) ||
+        !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         loaded.incomplete = true;
         return loaded;
     }
     QDataStream stream(&file);
     stream.setVersion(QDataStream::Qt_4_6);
-    loaded.incomplete = readNoteRowsChecked(stream, loaded.rows) != NotesReadResult::Whole;
     // A row of more than four strings, from another writer, loses the rest at the save.
-    for (qsizetype i = 0; i < loaded.rows.size() && !loaded.incomplete; ++i)
-        loaded.incomplete = loaded.rows.at(i).size() > 4;
+    bool wideRow = false;
+    const NotesReadResult read = readNoteRowsChecked(stream, [&](QStringList &&row) {
+        wideRow = wideRow || row.size() > 4;
+        take(std::move(row));
+    });
+    loaded.incomplete = read != NotesReadResult::Whole || wideRow;
     return loaded;
 }
 

@@ -4,6 +4,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
+
 class QDateTime;
 class QString;
 
@@ -31,7 +33,6 @@ NotesFileStamp stampOf(const QString &fileName);
 
 struct LoadedNotes
 {
-    QList<QStringList> rows;
     // The file exists but was not taken in whole: it could not be opened, ran short, held
     // a malformed string, bytes behind its rows, or rows of more than four strings.
     // Saving over it would lose them.
@@ -40,7 +41,8 @@ struct LoadedNotes
     NotesFileStamp stamp;
 };
 
-LoadedNotes loadNotesFile(const QString &fileName);
+// Reads the file, handing each row to `take` as soon as it is read, in file order.
+LoadedNotes loadNotesFile(const QString &fileName, const std::function<void(QStringList &&)> &take);
 
 // The functions below put the system's reason for a failure into `error` when given one.
 

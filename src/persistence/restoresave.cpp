@@ -20,16 +20,14 @@ void Quillora::readSettingsAtStart()
         move(settings.value(QStringLiteral("pos"), QPoint(200, 200)).toPoint());
     }
 
-    LoadedNotes loaded = loadNotesFile(QLatin1String(NotesFileName));
+    // Each row becomes an item as it is read, and all of them enter the list in one
+    // insertion once the file is read: the view lays itself out once, not once per row.
+    QList<QTreeWidgetItem *> items;
+    const LoadedNotes loaded =
+        loadNotesFile(QLatin1String(NotesFileName),
+                      [&items](QStringList &&row) { items.append(new QTreeWidgetItem(row)); });
     notesFileNeedsBackup = loaded.incomplete;
     loadedStamp = loaded.stamp;
-
-    // One insertion for all rows: the view lays itself out once instead of once per row.
-    QList<QTreeWidgetItem *> items;
-    items.reserve(loaded.rows.size());
-    for (const QStringList &row : std::as_const(loaded.rows))
-        items.append(new QTreeWidgetItem(row));
-    loaded.rows.clear();
     noteTree->addTopLevelItems(items);
 
     // From here on, any change to the list is one that the file does not hold yet.
