@@ -261,7 +261,7 @@ void TestPersistence::anotherWritersFileIsKept_data()
     const QByteArray theirs = count(2) + row(NoteB) + row(NoteB);
     QTest::newRow("nobody else wrote it") << mine << QByteArray() << false << false;
     QTest::newRow("replaced by a longer file") << mine << theirs << false << true;
-    QTest::newRow("rewritten in place, same size, older time")
+    QTest::newRow("rewritten in place, same size, a millisecond older")
         << mine << count(1) + row({"Z", "alpha", "2012-05-01 10:30 AM", "alpha"}) << true << true;
     QTest::newRow("created while this run had none") << QByteArray() << theirs << false << true;
     QTest::newRow("removed while running") << mine << QByteArray("-") << false << false;
@@ -291,7 +291,7 @@ void TestPersistence::anotherWritersFileIsKept()
         writeAll(NotesFile, written);
         QFile file(NotesFile);
         QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.setFileTime(modified.addSecs(-60), QFileDevice::FileModificationTime));
+        QVERIFY(file.setFileTime(modified.addMSecs(-1), QFileDevice::FileModificationTime));
     } else if (!written.isEmpty()) {
         writeAll(QStringLiteral("theirs.tmp"), written);
         QFile::remove(NotesFile);

@@ -22,7 +22,7 @@ flags=0x$(sed -n 's/^DllCharacteristics[[:space:]]*//p' <<<"$headers")
 grep -qa 'stack smashing detected' "$exe" || fail "no stack protector"
 
 # Windows' own libraries, and the API sets it resolves itself.
-system='^(advapi32|authz|comdlg32|d3d11|d3d12|d3d9|dwmapi|dwrite|dxgi|gdi32|imm32|kernel32|msvcrt|netapi32|ole32|oleaut32|setupapi|shcore|shell32|shlwapi|user32|userenv|uxtheme|version|winmm|ws2_32|wtsapi32|api-ms-win-.*)\.dll$'
+system='^(advapi32|authz|comdlg32|d3d11|d3d12|d3d9|dwmapi|dwrite|dxgi|gdi32|imm32|kernel32|mpr|msvcrt|netapi32|ole32|oleaut32|setupapi|shcore|shell32|shlwapi|user32|userenv|uxtheme|version|winmm|ws2_32|wtsapi32|api-ms-win-.*)\.dll$'
 dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort -u)
 others=$(grep -Ev "$system" <<<"$dlls" || true)
 [ -z "$others" ] || fail "needs DLLs beside it: $others"
