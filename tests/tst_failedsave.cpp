@@ -60,7 +60,8 @@ enum class Change
     None,
     Added,
     Edited,
-    Deleted
+    Deleted,
+    AllDeleted
 };
 enum class Outcome
 {
@@ -125,7 +126,8 @@ public:
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box || !box->isVisible())
                 return;
-            texts << box->text();
+            // Paths and the system's words are shown as they are, never as markup.
+            texts << (box->textFormat() == Qt::PlainText ? box->text() : QStringLiteral("markup"));
             for (QAbstractButton *button : box->buttons()) {
                 if (button->text() == buttonText) {
                     button->click();
@@ -231,6 +233,9 @@ void TestFailedSave::leavingWithNotesThatCannotBeSaved_data()
     QTest::newRow("the sync of the backup's folder fails")
         << Place::ChangedByAnotherWriter << Change::Added << QByteArrayList{Sync + "@2"} << false
         << Outcome::Rescued;
+    QTest::newRow("the rename into place fails, all notes deleted")
+        << Place::Ordinary << Change::AllDeleted << QByteArrayList{Rename + "@1"} << false
+        << Outcome::Rescued;
     QTest::newRow("the rename into place fails, note added")
         << Place::Ordinary << Change::Added << QByteArrayList{Rename + "@1"} << false
         << Outcome::Rescued;
@@ -289,6 +294,9 @@ void TestFailedSave::leavingWithNotesThatCannotBeSaved()
     } else if (change == Change::Edited) {
         tree->topLevelItem(0)->setText(3, QStringLiteral("changed"));
         rows.first()[3] = QStringLiteral("changed");
+    } else if (change == Change::AllDeleted) {
+        tree->clear();
+        rows.clear();
     } else if (change == Change::Deleted) {
         delete tree->takeTopLevelItem(0);
         rows.clear();
