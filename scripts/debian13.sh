@@ -42,9 +42,13 @@ key=$( (grep -v '^[[:space:]]*#' "$0" && echo "$packages") | sha256sum | cut -c1
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/quillora
 root=$cache/debian13-$key
 
+# Two commands started at once (CI runs its checks beside the build of Qt) make the
+# system once: the second waits for the first.
+mkdir -p "$cache"
+exec 9>"$cache/debian13.lock"
+flock 9
 if [ ! -f "$root.complete" ]; then
     echo "Making a minimal Debian 13 system in $root (a few minutes)" >&2
-    mkdir -p "$cache"
     rm -rf "$cache"/debian13-*
     archive=http://deb.debian.org/debian
     # deb-src too: Qt for Windows is built from the source of the Qt installed here.
@@ -68,6 +72,7 @@ if [ ! -f "$root.complete" ]; then
     fi
     touch "$root.complete"
 fi
+exec 9>&-
 
 # The command's environment is Debian 13's, with the few variables that the make targets
 # and CI read; /tmp is its own, and its processes end with it.
