@@ -17,12 +17,12 @@ list=
 task=${1:-run}
 [ $# -eq 0 ] || shift
 
-run="cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core"
+run="cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev libsqlite3-dev fonts-dejavu-core"
 package="$run dpkg-dev file"
 test="$package clang
     xvfb xauth openbox xdotool wmctrl weston qt6-wayland libgl1-mesa-dri
     binutils-mingw-w64-x86-64 icoutils desktop-file-utils appstream lintian devscripts
-    fiu-utils strace"
+    fiu-utils strace dbus-daemon"
 windows="$run ninja-build dpkg-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     icoutils wine64 fonts-wine xvfb xauth openbox xdotool wmctrl inotify-tools nsis
     imagemagick"

@@ -23,6 +23,10 @@ class TestSandbox
 public:
     TestSandbox()
     {
+        // Input methods, platform themes and the accessibility bus of the caller's desktop
+        // talk to its session bus on their own.
+        for (const char *variable : {"QT_IM_MODULE", "QT_QPA_PLATFORMTHEME", "AT_SPI_BUS_ADDRESS"})
+            qunsetenv(variable);
         qputenv("XDG_CONFIG_HOME",
                 QDir(root.path()).filePath(QStringLiteral("config")).toLocal8Bit());
         qputenv("XDG_DATA_HOME", QDir(root.path()).filePath(QStringLiteral("data")).toLocal8Bit());

@@ -146,6 +146,20 @@ void TestNotesFile::roundTrips_data()
     // second length field split between two chunks.
     QTest::newRow("strings across the writer's and the reader's buffers")
         << QStringList{QString(131065, u'a'), QString(262143, u'b'), QString(), "c"};
+    // The same lengths, but no stretch of either string repeats another: a writer or a
+    // reader that starts a buffer again at the wrong place writes other bytes. A plain
+    // count would repeat every 128 KiB, a divisor of the buffers, so each unit is hashed.
+    const auto unrepeated = [](qsizetype length, quint32 seed) {
+        QString text(length, Qt::Uninitialized);
+        for (qsizetype i = 0; i < length; ++i) {
+            quint32 mixed = (quint32(i) + seed) * 2654435761u;
+            mixed ^= mixed >> 15;
+            text[i] = QChar(char16_t(mixed * 2246822519u >> 16));
+        }
+        return text;
+    };
+    QTest::newRow("unrepeated strings across the writer's and the reader's buffers")
+        << QStringList{unrepeated(131065, 1), unrepeated(262143, 7), QString(), "c"};
 }
 
 void TestNotesFile::roundTrips()

@@ -16,7 +16,9 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_WIN
@@ -263,6 +265,9 @@ void TestPersistence::anotherWritersFileIsKept_data()
     QTest::newRow("replaced by a longer file") << mine << theirs << false << true;
     QTest::newRow("rewritten in place, same size, a millisecond older")
         << mine << count(1) + row({"Z", "alpha", "2012-05-01 10:30 AM", "alpha"}) << true << true;
+    QTest::newRow("replaced by a file of the same size and time")
+        << mine << count(1) + row({"Z", "alpha", "2012-05-01 10:30 AM", "alpha"}) << false
+        << true;
     QTest::newRow("created while this run had none") << QByteArray() << theirs << false << true;
     QTest::newRow("removed while running") << mine << QByteArray("-") << false << false;
     QTest::newRow("permissions changed, nothing written")
@@ -292,6 +297,25 @@ void TestPersistence::anotherWritersFileIsKept()
         QFile file(NotesFile);
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.setFileTime(modified.addMSecs(-1), QFileDevice::FileModificationTime));
+    } else if (written.size() == atStart.size()) {
+#ifdef Q_OS_LINUX
+        // Another file put in its place, with the same size and the same time to the
+        // nanosecond: only which file it is tells them apart. Written while the old one
+        // still exists, it cannot take over the old one's inode.
+        struct stat before;
+        QVERIFY(::stat(NotesFile.toLocal8Bit().constData(), &before) == 0);
+        writeAll(QStringLiteral("theirs.tmp"), written);
+        QVERIFY(::rename("theirs.tmp", NotesFile.toLocal8Bit().constData()) == 0);
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        QVERIFY(::utimensat(AT_FDCWD, NotesFile.toLocal8Bit().constData(), times, 0) == 0);
+        struct stat after;
+        QVERIFY(::stat(NotesFile.toLocal8Bit().constData(), &after) == 0);
+        QVERIFY(after.st_ino != before.st_ino);
+        QCOMPARE(after.st_size, before.st_size);
+        QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+#else
+        QSKIP("needs Linux file times");
+#endif
     } else if (!written.isEmpty()) {
         writeAll(QStringLiteral("theirs.tmp"), written);
         QFile::remove(NotesFile);
@@ -332,6 +356,17 @@ void TestPersistence::backupNeverReplacesAnEarlierOne()
              QStringList({"notes.dat.bak-20261207-143015", "notes.dat.bak-20261207-143015-1"}));
     QCOMPARE(readAll(QStringLiteral("notes.dat.bak-20261207-143015")), QByteArray("first"));
     QCOMPARE(readAll(QStringLiteral("notes.dat.bak-20261207-143015-1")), QByteArray("second"));
+
+    // Rescues made in the same second: the second one's number goes before ".dat", so it
+    // is still found as a notes file, and each holds its own notes.
+    const QString first = rescueNotes({NoteA}, when);
+    const QString second = rescueNotes({NoteB}, when);
+    QCOMPARE(QFileInfo(first).fileName(), QStringLiteral("notes-rescued-20261207-143015.dat"));
+    QCOMPARE(QFileInfo(second).fileName(), QStringLiteral("notes-rescued-20261207-143015-1.dat"));
+    QCOMPARE(QFileInfo(second).absolutePath(), QFileInfo(first).absolutePath());
+    QCOMPARE(readAll(first), count(1) + row(NoteA));
+    QCOMPARE(readAll(second), count(1) + row(NoteB));
+    QDir(rescueDirectory()).removeRecursively();
 }
 
 void TestPersistence::fileThatCannotBeKeptIsNotReplaced()

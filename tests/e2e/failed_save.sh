@@ -2,7 +2,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # A note typed where notes.dat cannot be saved: closing the window shows a warning, and
 # after it is answered (on Linux: after SIGTERM comes instead) the program exits with 0,
-# notes.dat as it was and every note kept in a rescue file in the user's data folder. Runs the Linux program, or quillora.exe under
+# notes.dat as it was and every note kept in a rescue file in the user's data folder. On
+# Linux, with no rescue possible either, SIGTERM then ends it with 1, the loss reported on
+# standard error. Runs the Linux program, or quillora.exe under
 # Wine (inside tests/wine/session.sh). $CAUSE says what is in the way:
 #   read-only     a read-only file system on Linux, the read-only attribute on Windows
 #   full          a full disk (Windows)
@@ -35,7 +37,7 @@ if [ -n "$windows" ]; then
     typed='^Groceries |  | .* | $'
 else
     start_x
-    run() { "$QUILLORA" & }
+    run() { "$QUILLORA" 2>"$SANDBOX/stderr" & }
     rescue_dir=$XDG_DATA_HOME/Tolvane/Quillora
     typed='^Groceries | milk and eggs bread | .* | milk and eggs\\nbread$'
 fi
@@ -107,5 +109,26 @@ dump=$("$NOTESGEN" dump "${rescued[0]}")
     fail "rescued: $dump"
 [ -n "$windows" ] || [ "$(stat -c %a "${rescued[0]}")" = 600 ] ||
     fail "rescue file mode $(stat -c %a "${rescued[0]}")"
+[ -n "$windows" ] || grep -q "were saved to ${rescued[0]}\$" "$SANDBOX/stderr" ||
+    fail "nothing said of the rescue: $(cat "$SANDBOX/stderr")"
+
+# Nowhere to rescue them either (a file stands where the rescue folder would be): asked to
+# end while the warning waits, the program says the notes are lost and exits with 1.
+if [ -z "$windows" ]; then
+    rm -rf "$rescue_dir" && touch "$rescue_dir"
+    run
+    pid=$!
+    main=$(wait_window Quillora 60)
+    add_new_note "$main" "Groceries" "milk and eggs" "bread"
+    close_window Quillora
+    wait_window "Notes Not Saved" 15 >/dev/null
+    kill -s TERM $pid
+    wait_exit $pid 60
+    [ "$EXIT_CODE" = 1 ] || fail "nothing kept: exit code $EXIT_CODE: $(cat "$SANDBOX/stderr")"
+    grep -q 'are lost$' "$SANDBOX/stderr" || fail "nothing said of the lost notes: $(cat "$SANDBOX/stderr")"
+    cmp -s notes.dat ../original.dat || fail "notes.dat was changed"
+    [ -f "$rescue_dir" ] || fail "the rescue folder was made after all"
+fi
 echo "PASS ($cause): the warning came $((shown - asked)) ms after the close request; the" \
-    "typed note was rescued to ${rescued[0]##*/}, notes.dat kept, exit code 0"
+    "typed note was rescued to ${rescued[0]##*/}, notes.dat kept, exit code 0" \
+    "${windows:-(with no rescue possible, SIGTERM ended it with 1)}"

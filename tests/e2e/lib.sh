@@ -7,19 +7,65 @@ set -euo pipefail
 QUILLORA=$(realpath "$1")
 NOTESGEN=$(realpath "${2:-/dev/null}")
 SANDBOX=$(mktemp -d "${TMPDIR:-/tmp}/quillora-e2e.XXXXXX")
-export XDG_CONFIG_HOME=$SANDBOX/config XDG_DATA_HOME=$SANDBOX/data XDG_RUNTIME_DIR=$SANDBOX/runtime
-mkdir -p "$XDG_CONFIG_HOME" "$SANDBOX/work" && mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset QT_QPA_PLATFORM
+
+# Nothing of the caller's environment reaches the programs started here but what is
+# allowed below; the rest stays readable by the script itself. A caller's session bus,
+# accessibility bus, input method or platform theme would make the program talk to the
+# caller's desktop, or wait for it. Inside a Wine session its own variables pass too.
+allowed='^(PATH|LANG|TMPDIR|[AL]SAN_OPTIONS|UBSAN_OPTIONS)$'
+[ -z "${QUILLORA_WINE_SESSION:-}" ] ||
+    allowed='^(PATH|LANG|TMPDIR|DISPLAY|WINE[A-Z]*|QUILLORA_WINE_SESSION)$'
+for variable in $(compgen -e); do
+    [[ $variable =~ $allowed ]] || export -n "$variable"
+done
+export HOME=$SANDBOX/home XDG_CONFIG_HOME=$SANDBOX/config XDG_DATA_HOME=$SANDBOX/data \
+    XDG_RUNTIME_DIR=$SANDBOX/runtime
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$SANDBOX/work" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 cd "$SANDBOX/work"
+
+# A session bus of the test's own that activates nothing, no accessibility bus and no
+# settings service, so that the program asking for one is told "no such service" at once.
+# Where no dbus-daemon is installed (a system made for the Windows build) the address
+# leads nowhere, which is as quick an answer.
+DBUS_PID=
+if command -v dbus-daemon >/dev/null; then
+    cat >"$SANDBOX/bus.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$XDG_RUNTIME_DIR/bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+    mkfifo "$SANDBOX/busaddress"
+    # Not forked: a daemon that forks away escapes the clean-up.
+    dbus-daemon --config-file="$SANDBOX/bus.conf" --nofork --nopidfile --print-address=3 \
+        3>"$SANDBOX/busaddress" 2>"$SANDBOX/dbus.log" &
+    DBUS_PID=$!
+    read -r -t 20 DBUS_SESSION_BUS_ADDRESS <"$SANDBOX/busaddress" ||
+        { echo "FAIL: no session bus: $(cat "$SANDBOX/dbus.log")" >&2; exit 1; }
+else
+    DBUS_SESSION_BUS_ADDRESS=unix:path=$SANDBOX/no-bus
+fi
+export DBUS_SESSION_BUS_ADDRESS
 
 XVFB_PID= WM_PID=
 cleanup() {
     # A program still running after a failure must not hold the test's output open.
     local running
     running=$(jobs -p)
+    # The program may run under a tracer or a wrapper that outlives it otherwise.
+    for job in $running; do pkill -KILL -P "$job" 2>/dev/null || true; done
     [ -z "$running" ] || kill $running 2>/dev/null || true
     [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
     [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+    [ -n "$DBUS_PID" ] && kill "$DBUS_PID" 2>/dev/null || true
     wait 2>/dev/null || true
     rm -rf "$SANDBOX"
 }
