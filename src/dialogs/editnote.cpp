@@ -43,6 +43,11 @@ void EditNote::setNote(const QString &title, const QString &text)
     shownText = noteEdit->toPlainText();
 }
 
+bool EditNote::holdsChanges() const
+{
+    return titleEdit->text() != shownTitle || noteEdit->toPlainText() != shownText;
+}
+
 void EditNote::emitSignal()
 {
     emit doneButtonClicked();

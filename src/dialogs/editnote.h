@@ -19,6 +19,8 @@ public:
     QString titleText() const;
     QString noteText() const;
     void setNote(const QString &title, const QString &text);
+    // Whether either field shows something else than the note it was filled with.
+    bool holdsChanges() const;
 
     QLineEdit *titleEdit;
     QTextEdit *noteEdit;

@@ -34,6 +34,10 @@ void Quillora::setTreeWidget()
 {
     const QStringList row = makeNoteRow(newNoteDialog->titleText(), newNoteDialog->noteText(),
                                         QDateTime::currentDateTime());
+    // On disk before the list shows it, the window's draft cleared with it.
+    const auto window = SessionJournal::Window::NewNote;
+    journal->recordChange(SessionJournal::Change::Insert, noteTree->topLevelItemCount(), row,
+                          &window);
     noteTree->addTopLevelItem(new QTreeWidgetItem(row));
     newNoteDialog->titleEdit->clear();
     newNoteDialog->noteEdit->clear();
@@ -47,11 +51,15 @@ void Quillora::editTreeWidget()
     // user has clicked since. If that note was deleted meanwhile, the text the user just
     // confirmed is kept as a new note rather than dropped.
     if (editPending) {
+        const auto window = SessionJournal::Window::EditNote;
         if (editedNote.isValid()) {
+            journal->recordChange(SessionJournal::Change::Replace, editedNote.row(), row, &window);
             QTreeWidgetItem *note = noteTree->topLevelItem(editedNote.row());
             for (int column = 0; column < NoteColumnCount; ++column)
                 note->setText(column, row.at(column));
         } else {
+            journal->recordChange(SessionJournal::Change::Insert, noteTree->topLevelItemCount(),
+                                  row, &window);
             noteTree->addTopLevelItem(new QTreeWidgetItem(row));
         }
     }
@@ -85,6 +93,8 @@ void Quillora::deleteNote()
 {
     // The current index gives the row without searching the list for the item.
     const int row = noteTree->currentItem() ? noteTree->currentIndex().row() : -1;
+    if (row >= 0 && row < noteTree->topLevelItemCount())
+        journal->recordChange(SessionJournal::Change::Remove, row);
     delete noteTree->takeTopLevelItem(row);
     noteViewer->clear();
 }
@@ -98,6 +108,7 @@ void Quillora::deleteAll()
                                              QMessageBox::Yes | QMessageBox::Cancel);
     if (answer != QMessageBox::Yes)
         return;
+    journal->recordChange(SessionJournal::Change::RemoveAll, 0);
     noteTree->clear();
     noteViewer->clear();
 }

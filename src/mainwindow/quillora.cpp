@@ -10,9 +10,11 @@
 #include <QFont>
 #include <QHeaderView>
 #include <QIcon>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QSplitter>
 #include <QTextEdit>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -64,7 +66,66 @@ Quillora::Quillora(QWidget *parent) : QMainWindow(parent)
     connect(noteTree, &QTreeWidget::clicked, this, &Quillora::showNote);
     connect(noteTree, &QTreeWidget::activated, this, &Quillora::showNote);
 
+    watchDrafts();
     readSettingsAtStart();
+}
+
+void Quillora::watchDrafts()
+{
+    using Window = SessionJournal::Window;
+    for (const Window window : {Window::NewNote, Window::EditNote}) {
+        const int index = int(window);
+        draftPause[index] = new QTimer(this);
+        draftPause[index]->setSingleShot(true);
+        draftPause[index]->setInterval(1000);
+        draftDeadline[index] = new QTimer(this);
+        draftDeadline[index]->setSingleShot(true);
+        draftDeadline[index]->setInterval(2000);
+        for (QTimer *timer : {draftPause[index], draftDeadline[index]})
+            connect(timer, &QTimer::timeout, this, [this, window] { recordDraft(window); });
+    }
+    const auto changed = [this](Window window) {
+        return [this, window] { draftChanged(window); };
+    };
+    connect(newNoteDialog->titleEdit, &QLineEdit::textChanged, this, changed(Window::NewNote));
+    connect(newNoteDialog->noteEdit, &QTextEdit::textChanged, this, changed(Window::NewNote));
+    connect(editNoteDialog->titleEdit, &QLineEdit::textChanged, this, changed(Window::EditNote));
+    connect(editNoteDialog->noteEdit, &QTextEdit::textChanged, this, changed(Window::EditNote));
+    // An edit given up is no draft any more; a new note given up stays in its window.
+    connect(editNoteDialog, &QDialog::rejected, this, [this] {
+        draftPause[int(Window::EditNote)]->stop();
+        draftDeadline[int(Window::EditNote)]->stop();
+        journal->clearDraft(Window::EditNote);
+    });
+}
+
+void Quillora::draftChanged(SessionJournal::Window window)
+{
+    draftPause[int(window)]->start();
+    if (!draftDeadline[int(window)]->isActive())
+        draftDeadline[int(window)]->start();
+}
+
+void Quillora::recordDraft(SessionJournal::Window window)
+{
+    draftPause[int(window)]->stop();
+    draftDeadline[int(window)]->stop();
+    SessionJournal::Draft draft;
+    draft.window = window;
+    if (window == SessionJournal::Window::NewNote) {
+        draft.title = newNoteDialog->titleText();
+        draft.text = newNoteDialog->noteText();
+        journal->recordDraft(draft);
+        return;
+    }
+    if (!editPending || !editNoteDialog->holdsChanges()) {
+        journal->clearDraft(window);
+        return;
+    }
+    draft.target = editedNote.isValid() ? editedNote.row() : -1;
+    draft.title = editNoteDialog->titleText();
+    draft.text = editNoteDialog->noteText();
+    journal->recordDraft(draft);
 }
 
 Quillora::~Quillora()

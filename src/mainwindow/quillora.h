@@ -2,10 +2,13 @@
 #pragma once
 
 #include "persistence/notesstore.h"
+#include "persistence/sessionjournal.h"
 
 #include <QMainWindow>
 #include <QPersistentModelIndex>
 #include <QPointer>
+
+#include <memory>
 
 class EditNote;
 class NewNote;
@@ -14,6 +17,7 @@ class QCloseEvent;
 class QMenu;
 class QMessageBox;
 class QTextEdit;
+class QTimer;
 class QTreeWidget;
 
 // The main window: the note list above a read-only viewer, the two note dialogs, and the
@@ -52,6 +56,11 @@ private:
     void createActions();
     void createToolBars();
     void readSettingsAtStart();
+    void restoreRecovered(const SessionJournal::Recovery &recovery);
+    void reportRecovery(const SessionJournal::Recovery &recovery);
+    void watchDrafts();
+    void draftChanged(SessionJournal::Window window);
+    void recordDraft(SessionJournal::Window window);
     QList<QStringList> noteRows() const;
     bool saveNotesOnExit(const QString &fileName, const NotesFileStamp &onDisk,
                          const QList<QStringList> &rows, QString *reason);
@@ -93,4 +102,10 @@ private:
     bool unattended = false;
     bool lostNotes = false;
     QPointer<QMessageBox> failedSaveBox;
+
+    // Every change, and the text of an open note window, on disk as it is made.
+    std::unique_ptr<SessionJournal> journal;
+    // A draft is written once typing pauses for a second, or after two seconds of it.
+    QTimer *draftPause[2] = {nullptr, nullptr};
+    QTimer *draftDeadline[2] = {nullptr, nullptr};
 };

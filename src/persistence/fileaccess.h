@@ -6,6 +6,7 @@
 class QFile;
 class QFileDevice;
 class QString;
+struct NotesFileStamp;
 
 // Shared within persistence/: two helpers of notesstore.cpp, then the steps of a save that
 // each system takes its own way (fileaccess_unix.cpp, fileaccess_win.cpp). On Windows, a
@@ -30,6 +31,10 @@ bool syncToDisk(QFileDevice &file);
 // a folder at all counts as done. On Windows the steps of a save write through already.
 bool syncFolderOf(const QString &fileName, QString *error);
 
+// Whether the folder of `fileName` takes a new file, so that a save can write beside the
+// file and rename; where it does not, the file is written in place.
+bool folderTakesNewFiles(const QString &fileName);
+
 // Whether the existing file can be opened for reading, or for writing, as far as other
 // programs are concerned: on Windows, waits while another one holds it open so that it
 // cannot be; false, with the system's reason, if it still cannot be opened. Elsewhere no
@@ -39,6 +44,9 @@ bool waitOutHold(const QString &fileName, bool writing, QString *error);
 // Replaces `fileName` atomically with what `write` writes: a temporary file in the same
 // folder is written, flushed to disk and put in its place, so a failure or a crash at any
 // point leaves the previous file whole. A new file is readable by its owner only; an
-// existing one keeps its permissions (and on Windows its attributes).
+// existing one keeps its permissions (and on Windows its attributes). `beforeReplace`, if
+// given, is told the stamp of the new file once it is on disk, before it takes the old
+// one's place.
 bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &)> &write,
-                 QString *error);
+                 QString *error,
+                 const std::function<void(const NotesFileStamp &)> &beforeReplace = {});

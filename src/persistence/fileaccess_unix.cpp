@@ -18,6 +18,21 @@ qint64 nanoseconds(const struct timespec &time)
     return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
+NotesFileStamp stampFrom(const struct stat &info)
+{
+    NotesFileStamp stamp;
+    stamp.exists = true;
+    stamp.size = info.st_size;
+    stamp.device = info.st_dev;
+    stamp.inode = info.st_ino;
+#ifdef Q_OS_DARWIN
+    stamp.modified = nanoseconds(info.st_mtimespec);
+#else
+    stamp.modified = nanoseconds(info.st_mtim);
+#endif
+    return stamp;
+}
+
 } // namespace
 
 bool syncToDisk(QFileDevice &file)
@@ -39,31 +54,28 @@ bool syncFolderOf(const QString &fileName, QString *error)
     return synced;
 }
 
+bool folderTakesNewFiles(const QString &fileName)
+{
+    return ::access(QFile::encodeName(QFileInfo(fileName).absolutePath()).constData(), W_OK) == 0;
+}
+
 bool waitOutHold(const QString &, bool, QString *)
 {
     return true;
 }
 
+
 NotesFileStamp stampOf(const QString &fileName)
 {
-    NotesFileStamp stamp;
     struct stat info;
     if (::stat(QFile::encodeName(fileName).constData(), &info) != 0)
-        return stamp;
-    stamp.exists = true;
-    stamp.size = info.st_size;
-    stamp.device = info.st_dev;
-    stamp.inode = info.st_ino;
-#ifdef Q_OS_DARWIN
-    stamp.modified = nanoseconds(info.st_mtimespec);
-#else
-    stamp.modified = nanoseconds(info.st_mtim);
-#endif
-    return stamp;
+        return NotesFileStamp();
+    return stampFrom(info);
 }
 
 bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &)> &write,
-                 QString *error)
+                 QString *error,
+                 const std::function<void(const NotesFileStamp &)> &beforeReplace)
 {
     const QFileDevice::Permissions permissions =
         QFile::exists(fileName) ? QFile::permissions(fileName)
@@ -91,6 +103,10 @@ bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &
         file.cancelWriting();
         return false;
     }
+    // The new file as it will be found in place: the rename keeps all of it.
+    struct stat info;
+    if (beforeReplace && ::fstat(file.handle(), &info) == 0)
+        beforeReplace(stampFrom(info));
     if (!file.commit()) {
         setError(error, file.errorString());
         return false;

@@ -150,8 +150,15 @@ NotesFileStamp stampOf(const QString &fileName)
     return stamp;
 }
 
+bool folderTakesNewFiles(const QString &)
+{
+    // The save always writes beside the file, and fails where it cannot.
+    return true;
+}
+
 bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &)> &write,
-                 QString *error)
+                 QString *error,
+                 const std::function<void(const NotesFileStamp &)> &beforeReplace)
 {
     // A symbolic link stays one: the file it points to is replaced, as QSaveFile does.
     const QFileInfo info(fileName);
@@ -181,6 +188,8 @@ bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &
     if (written) {
         if (attributes != INVALID_FILE_ATTRIBUTES)
             copyAttributes(target, temporary, attributes);
+        if (beforeReplace)
+            beforeReplace(stampOf(file.fileName()));
         const DWORD result = retryWhileHeld(Step::Replacing, [&] {
             return resultOf(::MoveFileExW(temporary.c_str(), target.c_str(),
                                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));

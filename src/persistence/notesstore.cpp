@@ -135,10 +135,12 @@ bool keepBackupOf(const QString &fileName, const QDateTime &when, QString *error
     return true;
 }
 
-bool saveNotesFile(const QString &fileName, const QList<QStringList> &rows, QString *error)
+bool saveNotesFile(const QString &fileName, const QList<QStringList> &rows, QString *error,
+                   const std::function<void(const NotesFileStamp &)> &beforeReplace)
 {
     return replaceFile(
-        fileName, [&rows](QFileDevice &file) { return writeRows(file, rows); }, error);
+        fileName, [&rows](QFileDevice &file) { return writeRows(file, rows); }, error,
+        beforeReplace);
 }
 
 QString rescueDirectory()

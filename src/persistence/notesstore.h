@@ -59,8 +59,11 @@ bool keepBackupOf(const QString &fileName, const QDateTime &when, QString *error
 // written, flushed to disk and renamed over the old one, so a failure at any point leaves
 // the previous file whole. A new file is readable by its owner only; an existing one
 // keeps its permissions.
+// `beforeReplace`, if given, is told the new file's stamp before it takes the old one's
+// place.
 bool saveNotesFile(const QString &fileName, const QList<QStringList> &rows,
-                   QString *error = nullptr);
+                   QString *error = nullptr,
+                   const std::function<void(const NotesFileStamp &)> &beforeReplace = {});
 
 // The user's own data folder for Quillora: ~/.local/share/Tolvane/Quillora on Linux,
 // %LOCALAPPDATA%\Tolvane\Quillora on Windows.

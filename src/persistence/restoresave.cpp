@@ -6,12 +6,19 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QLineEdit>
+#include <QLocale>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPoint>
 #include <QPushButton>
 #include <QSettings>
+#include <QTextEdit>
 #include <QTreeWidget>
+
+#include "dialogs/editnote.h"
+#include "dialogs/newnote.h"
+#include "fileaccess.h"
 
 void Quillora::readSettingsAtStart()
 {
@@ -28,6 +35,25 @@ void Quillora::readSettingsAtStart()
                       [&items](QStringList &&row) { items.append(new QTreeWidgetItem(row)); });
     notesFileNeedsBackup = loaded.incomplete;
     loadedStamp = loaded.stamp;
+
+    // After a crash, the list is what the crashed session showed: its journal's changes
+    // replayed onto the rows read, before any of them enters the list.
+    journal = std::make_unique<SessionJournal>(QLatin1String(NotesFileName));
+    const SessionJournal::Recovery recovery = journal->recover(loaded.stamp, int(items.size()));
+    if (recovery.replayed) {
+        QList<QTreeWidgetItem *> replayed;
+        replayed.reserve(recovery.entries.size());
+        for (const SessionJournal::Entry &entry : recovery.entries) {
+            if (entry.fileRow >= 0) {
+                replayed.append(items.at(entry.fileRow));
+                items[entry.fileRow] = nullptr;
+            } else {
+                replayed.append(new QTreeWidgetItem(entry.row));
+            }
+        }
+        qDeleteAll(items);
+        items = std::move(replayed);
+    }
     noteTree->addTopLevelItems(items);
 
     // From here on, any change to the list is one that the file does not hold yet.
@@ -39,6 +65,73 @@ void Quillora::readSettingsAtStart()
     connect(model, &QAbstractItemModel::rowsRemoved, this, markChanged);
     connect(model, &QAbstractItemModel::dataChanged, this, markChanged);
     connect(model, &QAbstractItemModel::modelReset, this, markChanged);
+
+    if (recovery.found()) {
+        notesChanged = recovery.replayed;
+        // Told once the window is up.
+        QMetaObject::invokeMethod(
+            this, [this, recovery] { restoreRecovered(recovery); }, Qt::QueuedConnection);
+    }
+}
+
+void Quillora::restoreRecovered(const SessionJournal::Recovery &recovery)
+{
+    QStringList drafts;
+    for (const SessionJournal::Draft &draft : recovery.drafts) {
+        if (draft.window == SessionJournal::Window::NewNote) {
+            newNoteDialog->titleEdit->setText(draft.title);
+            newNoteDialog->noteEdit->setPlainText(draft.text);
+            newNoteDialog->show();
+            drafts << QStringLiteral("The New Note window holds the note you were writing.");
+            continue;
+        }
+        const bool noteThere = draft.target >= 0 && draft.target < noteTree->topLevelItemCount();
+        if (noteThere) {
+            const QTreeWidgetItem *note = noteTree->topLevelItem(draft.target);
+            editNoteDialog->setNote(note->text(ColumnTitle), note->text(ColumnBody));
+            editedNote = noteTree->model()->index(draft.target, 0);
+        } else {
+            editNoteDialog->setNote(QString(), QString());
+            editedNote = QPersistentModelIndex();
+        }
+        editNoteDialog->titleEdit->setText(draft.title);
+        editNoteDialog->noteEdit->setPlainText(draft.text);
+        editPending = true;
+        editNoteDialog->show();
+        drafts << (noteThere ? QStringLiteral("The Edit Note window holds the changes you were "
+                                              "making to a note.")
+                             : QStringLiteral("The Edit Note window holds the changes you were "
+                                              "making to a note that was deleted since; Done "
+                                              "adds them as a new note."));
+    }
+
+    QStringList lines;
+    lines << QStringLiteral("Quillora was not left the usual way last time.");
+    if (recovery.replayed) {
+        lines << QStringLiteral("Everything it showed is back: %1 %2, the last made %3.")
+                     .arg(recovery.changes)
+                     .arg(recovery.changes == 1 ? QStringLiteral("change") : QStringLiteral("changes"))
+                     .arg(QLocale().toString(recovery.lastChange, QLocale::ShortFormat));
+    }
+    lines += drafts;
+    const QString rescued = QDir::toNativeSeparators(recovery.rescueFile);
+    if (recovery.setAside) {
+        lines << QStringLiteral("A session journal that was damaged has been set aside.");
+    }
+    if (!rescued.isEmpty()) {
+        lines << QStringLiteral("The notes added or edited in a session that could not be "
+                                "recovered onto notes.dat (it had changed since, or its journal "
+                                "was damaged) were saved to %1.")
+                     .arg(rescued);
+    } else if (!recovery.rescueReason.isEmpty()) {
+        lines << QStringLiteral("Notes of a session that could not be recovered could not be "
+                                "saved either (%1); its journal is kept.")
+                     .arg(recovery.rescueReason);
+    }
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Notes Recovered"),
+                    lines.join(QLatin1Char('\n')), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 void Quillora::writeSettingsWhenExit()
@@ -63,6 +156,8 @@ void Quillora::writeSettingsWhenExit()
         loadedStamp = stampOf(fileName);
         notesChanged = false;
         leaveAllowed = true;
+        // notes.dat holds every change, and its folder is on disk.
+        journal->remove();
         return;
     }
     leaveAllowed = fileHoldsList || rescueUnsavedNotes(fileName, rows, reason);
@@ -97,7 +192,14 @@ bool Quillora::saveNotesOnExit(const QString &fileName, const NotesFileStamp &on
         notesFileNeedsBackup = false;
         loadedStamp = onDisk;
     }
-    return saveNotesFile(fileName, rows, reason);
+    // Written in place, notes.dat is neither old nor new for a moment: the journal holds
+    // the whole list first, so that a kill then loses nothing.
+    if (notesChanged && !folderTakesNewFiles(fileName))
+        journal->recordList(rows);
+    // Once the new file is in place, the journal is obsolete: its stamp, recorded first,
+    // tells the next start so if the journal outlives the save.
+    return saveNotesFile(fileName, rows, reason,
+                         [this](const NotesFileStamp &saved) { journal->recordSaved(saved); });
 }
 
 bool Quillora::rescueUnsavedNotes(const QString &fileName, const QList<QStringList> &rows,
@@ -107,6 +209,12 @@ bool Quillora::rescueUnsavedNotes(const QString &fileName, const QList<QStringLi
     QString rescueReason;
     const QString rescued =
         QDir::toNativeSeparators(rescueNotes(rows, QDateTime::currentDateTime(), &rescueReason));
+    // The rescue file holds them all now. Where there is none, the session journal still
+    // does, if it recorded every change: it stays, and the next start recovers them.
+    if (!rescued.isEmpty())
+        journal->remove();
+    const bool journaled = rescued.isEmpty() && journal->holdsChanges();
+    const QString journalName = QDir::toNativeSeparators(journal->fileName());
 
     if (!unattended) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("Notes Not Saved"), QString(),
@@ -123,10 +231,16 @@ bool Quillora::rescueUnsavedNotes(const QString &fileName, const QList<QStringLi
             box.setText(
                 QStringLiteral("Your notes could not be saved to %1:\n%2\n\n"
                                "Nor could a copy of them be saved in %3:\n%4\n\n"
-                               "Go back to keep your notes and try again later, or "
-                               "leave and lose the changes made since Quillora "
-                               "started.")
-                    .arg(where, reason, QDir::toNativeSeparators(rescueDirectory()), rescueReason));
+                               "%5")
+                    .arg(where, reason, QDir::toNativeSeparators(rescueDirectory()), rescueReason,
+                         journaled ? QStringLiteral("Go back to keep your notes and try again "
+                                                    "later, or leave: they are kept in the "
+                                                    "session journal %1, and come back the "
+                                                    "next time Quillora starts in this folder.")
+                                         .arg(journalName)
+                                   : QStringLiteral("Go back to keep your notes and try again "
+                                                    "later, or leave and lose the changes "
+                                                    "made since Quillora started.")));
             goBack = box.addButton(QStringLiteral("Go Back"), QMessageBox::RejectRole);
             box.addButton(QStringLiteral("Leave Anyway"), QMessageBox::DestructiveRole);
             box.setDefaultButton(goBack);
@@ -141,6 +255,12 @@ bool Quillora::rescueUnsavedNotes(const QString &fileName, const QList<QStringLi
     if (!rescued.isEmpty()) {
         qWarning("Quillora: could not save the notes to %s (%s); all of them were saved to %s",
                  qUtf8Printable(where), qUtf8Printable(reason), qUtf8Printable(rescued));
+    } else if (journaled) {
+        qWarning("Quillora: could not save the notes to %s (%s), nor a copy of them in %s (%s); "
+                 "they are kept in the session journal %s and come back at the next start",
+                 qUtf8Printable(where), qUtf8Printable(reason),
+                 qUtf8Printable(QDir::toNativeSeparators(rescueDirectory())),
+                 qUtf8Printable(rescueReason), qUtf8Printable(journalName));
     } else {
         lostNotes = true;
         qWarning("Quillora: could not save the notes to %s (%s), nor a copy of them in %s (%s); "

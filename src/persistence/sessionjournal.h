@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "persistence/notesstore.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+struct sqlite3;
+
+// The session journal: while Quillora runs, every change to the list and the text of an
+// open note window are kept in a small SQLite database beside notes.dat,
+// ".notes.dat.journal", so that a kill, a crash or a power cut loses nothing. A normal
+// exit removes it once notes.dat is saved; the next start finds it only after a crash,
+// and recovers from it.
+//
+// Each change is one transaction, committed and synced before the call returns. The
+// database is held with an exclusive lock for the whole session, in WAL mode with no
+// shared-memory file. Strings are stored as BLOBs of UTF-16 units, SQL NULL only for a
+// null string, so that every string comes back exactly as it went in.
+//
+// Where the folder cannot take the journal (read-only, or a network file system), it is
+// kept in the folder of rescued notes under a name made from notes.dat's full path.
+class SessionJournal
+{
+public:
+    enum class Window
+    {
+        NewNote = 0,
+        EditNote = 1
+    };
+
+    struct Draft
+    {
+        Window window = Window::NewNote;
+        // For Edit Note, the position of the note that Done will write into; -1 where that
+        // note is gone and Done makes a new one.
+        int target = -1;
+        QString title;
+        QString text;
+        QDateTime written;
+    };
+
+    // One entry of the recovered list: a row of notes.dat as it was read (`fileRow`), or,
+    // where `fileRow` is -1, the row the journal holds.
+    struct Entry
+    {
+        int fileRow = -1;
+        QStringList row;
+    };
+
+    struct Recovery
+    {
+        // Whether the list is what a crashed session showed: `entries` then replaces the
+        // rows read from notes.dat.
+        bool replayed = false;
+        QList<Entry> entries;
+        QList<Draft> drafts;
+        int changes = 0;
+        QDateTime lastChange;
+        // Where the notes of a journal that could not be replayed were saved, and why.
+        QString rescueFile;
+        QString rescueReason;
+        // A journal whose replay could not be trusted, kept under its name or marked.
+        bool setAside = false;
+        bool found() const { return replayed || !rescueFile.isEmpty() || setAside; }
+    };
+
+    // `notesFile` is the notes file this session loads and saves, relative to the
+    // working directory.
+    explicit SessionJournal(const QString &notesFile);
+    ~SessionJournal();
+    SessionJournal(const SessionJournal &) = delete;
+    SessionJournal &operator=(const SessionJournal &) = delete;
+
+    // Looks for the journals of crashed sessions of this notes file. One that belongs to
+    // the notes.dat read (`loaded`, of `fileRows` rows) is replayed and kept as this
+    // session's journal; the notes of any other are rescued and it is removed. A journal
+    // held by a running Quillora is never touched.
+    Recovery recover(const NotesFileStamp &loaded, int fileRows);
+
+    enum class Change
+    {
+        Insert = 0,
+        Replace = 1,
+        Remove = 2,
+        RemoveAll = 3
+    };
+
+    // Records one change to the list, made at `position` (a new row's position, or the
+    // position of the row replaced or removed), and clears the draft of `done`'s window
+    // in the same transaction. The journal is created with the first change. False once
+    // the journal could not be written: nothing more is recorded in this session.
+    bool recordChange(Change change, int position, const QStringList &row = {},
+                      const Window *done = nullptr);
+    // Replaces the draft of a window; an empty draft of New Note clears it.
+    bool recordDraft(const Draft &draft);
+    bool clearDraft(Window window);
+
+    // The whole list, before notes.dat is written in place.
+    bool recordList(const QList<QStringList> &rows);
+    // The stamp of the new notes.dat, before it takes the old one's place.
+    bool recordSaved(const NotesFileStamp &stamp);
+    // Once notes.dat is saved: removes the journal and its files.
+    void remove();
+
+    // Whether the journal holds every change of this session: opened, and never failed.
+    bool holdsChanges() const { return db && !failed; }
+    bool isBroken() const { return failed; }
+    QString fileName() const { return path; }
+
+private:
+    bool open(const NotesFileStamp &stamp);
+    bool begin();
+    bool commit();
+    bool fail(const char *what);
+
+    QString notesFile;
+    QString path;
+    sqlite3 *db = nullptr;
+    bool failed = false;
+    bool draftStored[2] = {false, false};
+    // notes.dat as this session's changes found it.
+    NotesFileStamp base;
+};
