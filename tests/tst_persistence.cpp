@@ -266,8 +266,7 @@ void TestPersistence::anotherWritersFileIsKept_data()
     QTest::newRow("rewritten in place, same size, a millisecond older")
         << mine << count(1) + row({"Z", "alpha", "2012-05-01 10:30 AM", "alpha"}) << true << true;
     QTest::newRow("replaced by a file of the same size and time")
-        << mine << count(1) + row({"Z", "alpha", "2012-05-01 10:30 AM", "alpha"}) << false
-        << true;
+        << mine << count(1) + row({"Z", "alpha", "2012-05-01 10:30 AM", "alpha"}) << false << true;
     QTest::newRow("created while this run had none") << QByteArray() << theirs << false << true;
     QTest::newRow("removed while running") << mine << QByteArray("-") << false << false;
     QTest::newRow("permissions changed, nothing written")

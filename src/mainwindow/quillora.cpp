@@ -85,7 +85,9 @@ void Quillora::watchDrafts()
             connect(timer, &QTimer::timeout, this, [this, window] { recordDraft(window); });
     }
     const auto changed = [this](Window window) {
-        return [this, window] { draftChanged(window); };
+        return [this, window] {
+            draftChanged(window);
+        };
     };
     connect(newNoteDialog->titleEdit, &QLineEdit::textChanged, this, changed(Window::NewNote));
     connect(newNoteDialog->noteEdit, &QTextEdit::textChanged, this, changed(Window::NewNote));

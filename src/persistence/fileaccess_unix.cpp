@@ -64,7 +64,6 @@ bool waitOutHold(const QString &, bool, QString *)
     return true;
 }
 
-
 NotesFileStamp stampOf(const QString &fileName)
 {
     struct stat info;
@@ -74,8 +73,7 @@ NotesFileStamp stampOf(const QString &fileName)
 }
 
 bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &)> &write,
-                 QString *error,
-                 const std::function<void(const NotesFileStamp &)> &beforeReplace)
+                 QString *error, const std::function<void(const NotesFileStamp &)> &beforeReplace)
 {
     const QFileDevice::Permissions permissions =
         QFile::exists(fileName) ? QFile::permissions(fileName)

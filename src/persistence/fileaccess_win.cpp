@@ -157,8 +157,7 @@ bool folderTakesNewFiles(const QString &)
 }
 
 bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &)> &write,
-                 QString *error,
-                 const std::function<void(const NotesFileStamp &)> &beforeReplace)
+                 QString *error, const std::function<void(const NotesFileStamp &)> &beforeReplace)
 {
     // A symbolic link stays one: the file it points to is replaced, as QSaveFile does.
     const QFileInfo info(fileName);

@@ -6,9 +6,9 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QLocale>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QPoint>
 #include <QPushButton>
@@ -110,7 +110,8 @@ void Quillora::restoreRecovered(const SessionJournal::Recovery &recovery)
     if (recovery.replayed) {
         lines << QStringLiteral("Everything it showed is back: %1 %2, the last made %3.")
                      .arg(recovery.changes)
-                     .arg(recovery.changes == 1 ? QStringLiteral("change") : QStringLiteral("changes"))
+                     .arg(recovery.changes == 1 ? QStringLiteral("change")
+                                                : QStringLiteral("changes"))
                      .arg(QLocale().toString(recovery.lastChange, QLocale::ShortFormat));
     }
     lines += drafts;

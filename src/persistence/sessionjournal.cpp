@@ -79,7 +79,7 @@ public:
         else if (text.isEmpty())
             sqlite3_bind_zeroblob(stmt, index, 0);
         else
-            sqlite3_bind_blob64(stmt, index, text.utf16(), sqlite3_uint64(text.size()) * 2,
+            sqlite3_bind_blob64(stmt, index, text.constData(), sqlite3_uint64(text.size()) * 2,
                                 SQLITE_STATIC);
         return *this;
     }
@@ -168,7 +168,9 @@ QString walOf(const QString &journal)
 // the next journal of that name.
 void removeFiles(const QString &journal)
 {
-    ::unlink(encoded(journal).constData());
+    // A journal that cannot be removed stays whole.
+    if (::unlink(encoded(journal).constData()) != 0 && errno != ENOENT)
+        return;
     ::unlink(encoded(walOf(journal)).constData());
     syncFolderOf(journal, nullptr);
 }
@@ -197,8 +199,8 @@ QStringList journalsOf(const QString &notesFile)
     const QString local = QFileInfo(notesFile).absoluteDir().filePath(QLatin1String(JournalStem));
     for (const QString &stem : {local, fallbackStem(notesFile)}) {
         const QFileInfo info(stem);
-        const QStringList names = info.dir().entryList(
-            {info.fileName() + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System);
+        const QStringList names = info.dir().entryList({info.fileName() + QLatin1Char('*')},
+                                                       QDir::Files | QDir::Hidden | QDir::System);
         for (int number = 0; number < MaxJournals; ++number) {
             const QString name = numbered(info.fileName(), number);
             const bool database = names.contains(name);
@@ -235,8 +237,8 @@ bool onNetworkFileSystem(const QString &folder)
 bool sameFile(const NotesFileStamp &a, const NotesFileStamp &b)
 {
     // The device number may change across a reboot.
-    return a.exists == b.exists && (!a.exists || (a.size == b.size && a.modified == b.modified &&
-                                                  a.inode == b.inode));
+    return a.exists == b.exists &&
+           (!a.exists || (a.size == b.size && a.modified == b.modified && a.inode == b.inode));
 }
 
 // Positions in a list under change, as a Fenwick tree over every row that was ever in it:
@@ -334,7 +336,8 @@ bool openCrashed(CrashedJournal &journal, bool &held)
     if (sqlite3_open_v2(encoded(journal.path).constData(), &journal.db, SQLITE_OPEN_READWRITE,
                         nullptr) != SQLITE_OK)
         return false;
-    sqlite3_limit(journal.db, SQLITE_LIMIT_LENGTH, int(qBound<qint64>(1024, bytes, qint64(1) << 30)));
+    sqlite3_limit(journal.db, SQLITE_LIMIT_LENGTH,
+                  int(qBound<qint64>(1024, bytes, qint64(1) << 30)));
     sqlite3_busy_timeout(journal.db, 0);
     int unused = 0;
     sqlite3_db_config(journal.db, SQLITE_DBCONFIG_DEFENSIVE, 1, &unused);
@@ -345,7 +348,8 @@ bool openCrashed(CrashedJournal &journal, bool &held)
     if (!exec(journal.db, "PRAGMA locking_mode=EXCLUSIVE"))
         return false;
     // The exclusive lock, kept from here on.
-    const int locked = sqlite3_exec(journal.db, "BEGIN EXCLUSIVE; COMMIT", nullptr, nullptr, nullptr);
+    const int locked =
+        sqlite3_exec(journal.db, "BEGIN EXCLUSIVE; COMMIT", nullptr, nullptr, nullptr);
     if (locked == SQLITE_BUSY || locked == SQLITE_LOCKED) {
         held = true;
         return false;
@@ -359,7 +363,6 @@ bool openCrashed(CrashedJournal &journal, bool &held)
     }
     return true;
 }
-
 
 // Reads the journal's session row. False where it has none: a journal made by a session
 // killed before its first change was committed holds nothing.
@@ -567,11 +570,12 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
         crashed.push_back(std::move(journal));
     }
 
-    // The journal changed last is replayed, if it belongs to the notes.dat read.
+    // The journal changed last is replayed, if it belongs to the notes.dat read; of two
+    // changed in the same millisecond, the one made later, which has the higher number.
     CrashedJournal *chosen = nullptr;
     for (const auto &journal : crashed) {
         if ((journal->listSeq >= 0 || sameFile(journal->base, loaded)) &&
-            (!chosen || journal->lastChange > chosen->lastChange))
+            (!chosen || journal->lastChange >= chosen->lastChange))
             chosen = journal.get();
     }
     if (chosen) {
@@ -650,8 +654,8 @@ bool SessionJournal::open(const NotesFileStamp &stamp)
             const QString name = numbered(stem, number);
             if (!exists(name) && exists(walOf(name)))
                 ::unlink(encoded(walOf(name)).constData());
-            const int fd = ::open(encoded(name).constData(),
-                                  O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            const int fd =
+                ::open(encoded(name).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             if (fd >= 0) {
                 ::close(fd);
                 path = name;

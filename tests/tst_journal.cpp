@@ -1,0 +1,541 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "dialogs/editnote.h"
+#include "dialogs/newnote.h"
+#include "mainwindow/quillora.h"
+#include "notebytes.h"
+#include "persistence/notesfile.h"
+#include "persistence/notesstore.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTextEdit>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+using namespace NoteBytes;
+
+// The session journal: a session that ends without its exit save (a kill, a crash, a power
+// cut: here the window destroyed without closing it, which leaves the journal as a kill
+// would) comes back at the next start exactly as it was shown, drafts included.
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void aCrashLosesNothing_data();
+    void aCrashLosesNothing();
+    void damagedJournalCostsNoNote_data();
+    void damagedJournalCostsNoNote();
+    void journalIsOnDiskBeforeTheListShowsTheChange();
+
+private:
+    ScopedWorkDir *workDir = nullptr;
+};
+
+namespace {
+
+const QString NotesFile = QStringLiteral("notes.dat");
+const QString Journal = QStringLiteral(".notes.dat.journal");
+const QStringList NoteA = {"A", "alpha", "2012-05-01 10:30 AM", "alpha"};
+const QStringList NoteB = {"B", "beta", "2012-05-02 11:30 PM", "beta"};
+const QStringList NoteC = {"C", "gamma", "2012-05-03 09:00 AM", QString()};
+const QByteArray Original = count(3) + row(NoteA) + row(NoteB) + row(NoteC);
+
+QByteArray readAll(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString &name, const QByteArray &bytes)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+QList<QStringList> rowsOf(Quillora &window)
+{
+    QList<QStringList> rows;
+    const auto *tree = window.findChild<QTreeWidget *>();
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *note = tree->topLevelItem(i);
+        rows << QStringList{note->text(0), note->text(1), note->text(2), note->text(3)};
+    }
+    return rows;
+}
+
+QList<QStringList> rowsIn(const QByteArray &bytes)
+{
+    QList<QStringList> rows;
+    QDataStream stream(bytes);
+    readNoteRows(stream, rows);
+    return rows;
+}
+
+QAction *action(Quillora &window, const QString &text)
+{
+    for (QAction *candidate : window.findChildren<QAction *>())
+        if (candidate->text() == text)
+            return candidate;
+    qFatal("no action %s", qPrintable(text));
+}
+
+void select(Quillora &window, int row)
+{
+    auto *tree = window.findChild<QTreeWidget *>();
+    tree->setCurrentItem(tree->topLevelItem(row));
+}
+
+// Answers every "Notes Recovered" box with OK while it lives, and keeps what they said.
+class RecoveryBoxes
+{
+public:
+    RecoveryBoxes()
+    {
+        ++UnexpectedBoxGuard::expected;
+        QObject::connect(&poll, &QTimer::timeout, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            texts << box->windowTitle() + u'|' + box->text();
+            if (box->windowTitle() == QLatin1String("Are you sure?"))
+                box->button(QMessageBox::Yes)->click();
+            else
+                box->accept();
+        });
+        poll.start(5);
+    }
+    ~RecoveryBoxes() { --UnexpectedBoxGuard::expected; }
+    QStringList texts;
+
+private:
+    QTimer poll;
+};
+
+// Lets the start-up's queued work run: the recovery box, the drafts back in their windows.
+void settle()
+{
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+}
+
+// Waits until no draft is due any more, so that what the windows hold is in the journal.
+bool draftsWritten(Quillora &window)
+{
+    return QTest::qWaitFor([&window] {
+        for (const QTimer *timer : window.findChildren<QTimer *>(Qt::FindDirectChildrenOnly))
+            if (timer->isActive())
+                return false;
+        return true;
+    });
+}
+
+// Runs the commands of a script on the window: "add T", "edit N T" (Done), "type N T" (the
+// Edit Note window left open with a new title), "draft T" (the New Note window left open),
+// "cancel" (the Edit Note window), "wait" (until the drafts are written), "delete N",
+// "deleteall".
+void run(Quillora &window, const QString &command)
+{
+    const QStringList words = command.split(u' ');
+    auto *newDialog = window.findChild<NewNote *>();
+    auto *editDialog = window.findChild<EditNote *>();
+    if (words[0] == QLatin1String("add") || words[0] == QLatin1String("draft")) {
+        action(window, QStringLiteral("&New Note"))->trigger();
+        newDialog->titleEdit->setText(words.value(1));
+        newDialog->noteEdit->setPlainText(words.value(1).toLower() + QStringLiteral("\ntext"));
+        if (words[0] == QLatin1String("add"))
+            newDialog->acceptButton->click();
+    } else if (words[0] == QLatin1String("edit") || words[0] == QLatin1String("type")) {
+        select(window, words[1].toInt());
+        action(window, QStringLiteral("&Edit Note"))->trigger();
+        editDialog->titleEdit->setText(words[2]);
+        if (words[0] == QLatin1String("edit"))
+            editDialog->acceptButton->click();
+    } else if (words[0] == QLatin1String("cancel")) {
+        editDialog->cancelButton->click();
+    } else if (words[0] == QLatin1String("wait")) {
+        QVERIFY(draftsWritten(window));
+    } else if (words[0] == QLatin1String("delete")) {
+        select(window, words[1].toInt());
+        action(window, QStringLiteral("&Delete Note"))->trigger();
+    } else if (words[0] == QLatin1String("deleteall")) {
+        action(window, QStringLiteral("Delete &All Notes"))->trigger();
+    } else {
+        qFatal("no command %s", qPrintable(command));
+    }
+}
+
+} // namespace
+
+void TestJournal::init()
+{
+    workDir = new ScopedWorkDir;
+    QDir(rescueDirectory()).removeRecursively();
+    QSettings(QStringLiteral("Tolvane"), QStringLiteral("Quillora"))
+        .setValue(QStringLiteral("pos"), QPoint(200, 200));
+    QVERIFY(writeAll(NotesFile, Original));
+}
+
+void TestJournal::cleanup()
+{
+    QFile::setPermissions(workDir->path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    delete workDir;
+    workDir = nullptr;
+    QDir(rescueDirectory()).removeRecursively();
+}
+
+void TestJournal::aCrashLosesNothing_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("newDraft");
+    QTest::addColumn<QString>("editDraft");
+
+    // Sessions are separated by "crash".
+    QTest::newRow("a note added") << "add D"
+                                  << ""
+                                  << "";
+    QTest::newRow("a note edited") << "edit 1 Bee"
+                                   << ""
+                                   << "";
+    QTest::newRow("a note deleted") << "delete 0"
+                                    << ""
+                                    << "";
+    QTest::newRow("all notes deleted, then one added") << "deleteall;add D"
+                                                       << ""
+                                                       << "";
+    QTest::newRow("deletes above and below an edited note, and many changes")
+        << "add D;add E;delete 4;delete 0;edit 1 Cee;delete 0;add F;edit 0 Cxx"
+        << ""
+        << "";
+    QTest::newRow("a second crash before any save") << "add D;crash;delete 1;add E;crash;add F"
+                                                    << ""
+                                                    << "";
+    QTest::newRow("a note being written") << "add D;draft Draft"
+                                          << "Draft"
+                                          << "";
+    QTest::newRow("a note being edited, with a note above it deleted")
+        << "type 2 Cedit;wait;delete 0"
+        << ""
+        << "Cedit";
+    QTest::newRow("a note being edited, the note itself deleted") << "type 1 Bedit;wait;delete 1"
+                                                                  << ""
+                                                                  << "Bedit";
+    QTest::newRow("a draft given up by Add, another by cancel")
+        << "draft D;wait;add E;type 0 Ax;wait;cancel;delete 1"
+        << ""
+        << "";
+}
+
+void TestJournal::aCrashLosesNothing()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, newDraft);
+    QFETCH(QString, editDraft);
+
+    RecoveryBoxes boxes;
+    QList<QStringList> shown;
+    auto window = std::make_unique<Quillora>();
+    window->show();
+    for (const QString &command : script.split(u';')) {
+        if (command == QLatin1String("crash")) {
+            shown = rowsOf(*window);
+            window.reset();
+            window = std::make_unique<Quillora>();
+            window->show();
+            settle();
+            QCOMPARE(describe(rowsOf(*window)), describe(shown));
+            continue;
+        }
+        run(*window, command);
+    }
+    QVERIFY(draftsWritten(*window));
+    shown = rowsOf(*window);
+    window.reset();
+
+    // Nothing was written to notes.dat, and all of it is in the journal.
+    QCOMPARE(readAll(NotesFile), Original);
+    QVERIFY(QFile::exists(Journal));
+    boxes.texts.clear();
+    window = std::make_unique<Quillora>();
+    window->show();
+    settle();
+    QCOMPARE(describe(rowsOf(*window)), describe(shown));
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY2(boxes.texts.first().startsWith(QLatin1String("Notes Recovered|")),
+             qPrintable(boxes.texts.first()));
+
+    auto *newDialog = window->findChild<NewNote *>();
+    auto *editDialog = window->findChild<EditNote *>();
+    QCOMPARE(newDialog->isVisible(), !newDraft.isEmpty());
+    QCOMPARE(editDialog->isVisible(), !editDraft.isEmpty());
+    if (!newDraft.isEmpty()) {
+        QCOMPARE(newDialog->titleText(), newDraft);
+        QCOMPARE(newDialog->noteText(), newDraft.toLower() + QStringLiteral("\ntext"));
+        newDialog->acceptButton->click();
+        QCOMPARE(rowsOf(*window).last().first(), newDraft);
+    }
+    if (!editDraft.isEmpty()) {
+        QCOMPARE(editDialog->titleText(), editDraft);
+        editDialog->acceptButton->click();
+        // Done writes into the note it was opened on, or makes a new one where that is gone.
+        const QList<QStringList> rows = rowsOf(*window);
+        int written = 0;
+        for (const QStringList &note : rows)
+            written += note.first() == editDraft;
+        QCOMPARE(written, 1);
+        QCOMPARE(rows.size(), shown.size() + (editDraft == QLatin1String("Bedit") ? 1 : 0));
+    }
+    shown = rowsOf(*window);
+
+    // The exit save writes the list and leaves nothing else behind.
+    window->close();
+    window.reset();
+    QCOMPARE(describe(rowsIn(readAll(NotesFile))), describe(shown));
+    QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{NotesFile});
+    QCOMPARE(boxes.texts.size(), 1);
+}
+
+void TestJournal::damagedJournalCostsNoNote_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<bool>("mayLoseTheJournal");
+
+    QTest::newRow("the -wal cut at each byte of its last page") << "cut" << true;
+    QTest::newRow("a flipped byte in the -wal") << "flip" << true;
+    QTest::newRow("random bytes") << "random" << true;
+    QTest::newRow("a row position beyond the list") << "position" << false;
+    QTest::newRow("another writer's notes.dat") << "theirs" << false;
+    QTest::newRow("two sessions in one folder") << "two" << false;
+    QTest::newRow("the save was made, the journal not removed") << "saved" << false;
+    QTest::newRow("a read-only folder") << "read-only" << false;
+}
+
+void TestJournal::damagedJournalCostsNoNote()
+{
+    QFETCH(QString, damage);
+    QFETCH(bool, mayLoseTheJournal);
+
+    RecoveryBoxes boxes;
+    const QStringList theirs = {"T", "theirs", "2012-05-04 08:00 AM", "theirs"};
+    QList<QStringList> shown;
+    QList<QStringList> others;
+    {
+        if (damage == QLatin1String("read-only"))
+            QFile::setPermissions(workDir->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        Quillora window;
+        std::optional<Quillora> second;
+        run(window, QStringLiteral("add D"));
+        run(window, QStringLiteral("delete 1"));
+        if (damage == QLatin1String("two")) {
+            // A second Quillora in the same folder, while the first runs: it touches not
+            // the first one's journal, and keeps its own.
+            second.emplace();
+            settle();
+            QVERIFY(boxes.texts.isEmpty());
+            run(*second, QStringLiteral("add Second"));
+            others = rowsOf(*second);
+        }
+        shown = rowsOf(window);
+        if (damage == QLatin1String("saved")) {
+            // The save is made and the journal told so, but the kill comes before the
+            // journal is removed.
+            std::optional<SystemCalls> faults;
+            if (!SystemCalls::available())
+                QSKIP("needs libfiu's preloaded wrappers (fiu-utils)");
+            faults.emplace(QByteArrayList{"posix/io/dir/unlink@1"});
+            window.close();
+            QVERIFY(QFile::exists(Journal));
+            QCOMPARE(describe(rowsIn(readAll(NotesFile))), describe(shown));
+        }
+    }
+    if (damage == QLatin1String("read-only")) {
+        QVERIFY(!QFile::exists(Journal));
+        QCOMPARE(QDir(rescueDirectory()).entryList({QStringLiteral("notes-*.journal")}).size(), 1);
+    }
+
+    const auto restart = [&] {
+        boxes.texts.clear();
+        Quillora window;
+        window.show();
+        settle();
+        return rowsOf(window);
+    };
+    const QByteArray wal = readAll(Journal + QLatin1String("-wal"));
+    const QList<QStringList> before = rowsIn(Original);
+    if (damage == QLatin1String("cut")) {
+        // Cut anywhere in the last commit, the journal gives the list before that change
+        // or after it, never anything else; the notes of notes.dat are always there.
+        const qsizetype page = 4096 + 24;
+        QVERIFY(wal.size() > page);
+        QList<QStringList> beforeLast = shown;
+        beforeLast.insert(1, NoteB);
+        for (qsizetype size = wal.size() - page; size < wal.size(); size += 13) {
+            QVERIFY(writeAll(Journal + QLatin1String("-wal"), wal.left(size)));
+            QVERIFY(writeAll(Journal, QByteArray()));
+            const QString got = describe(restart());
+            QVERIFY2(got == describe(shown) || got == describe(beforeLast) ||
+                         got == describe(before),
+                     qPrintable(QString::number(size) + QLatin1String(": ") + got));
+            QFile::remove(Journal);
+            QFile::remove(Journal + QLatin1String("-wal"));
+        }
+        QVERIFY(writeAll(Journal + QLatin1String("-wal"), wal.left(wal.size() - 1)));
+        QVERIFY(writeAll(Journal, QByteArray()));
+    } else if (damage == QLatin1String("flip")) {
+        QByteArray flipped = wal;
+        flipped[flipped.size() - 100] = char(flipped.at(flipped.size() - 100) ^ 0x20);
+        QVERIFY(writeAll(Journal + QLatin1String("-wal"), flipped));
+    } else if (damage == QLatin1String("random")) {
+        QFile::remove(Journal + QLatin1String("-wal"));
+        QByteArray noise(8192, Qt::Uninitialized);
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+        QVERIFY(writeAll(Journal, noise));
+    } else if (damage == QLatin1String("position")) {
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(Journal.toLocal8Bit().constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "UPDATE changes SET position = 99 WHERE kind = 2", nullptr,
+                              nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(db);
+    } else if (damage == QLatin1String("theirs")) {
+        QVERIFY(writeAll(QStringLiteral("theirs.tmp"), count(1) + row(theirs)));
+        QCOMPARE(std::rename("theirs.tmp", "notes.dat"), 0);
+    }
+
+    const QList<QStringList> got = restart();
+    const QStringList rescued =
+        QDir(rescueDirectory()).entryList({QStringLiteral("notes-rescued-*.dat")}, QDir::Files);
+    QList<QStringList> rescuedRows;
+    for (const QString &name : rescued)
+        rescuedRows += rowsIn(readAll(QDir(rescueDirectory()).filePath(name)));
+    const auto rescuedHas = [&rescuedRows](const QString &title) {
+        for (const QStringList &note : rescuedRows)
+            if (note.value(0) == title)
+                return true;
+        return false;
+    };
+
+    if (damage == QLatin1String("theirs")) {
+        // Not replayed onto another file: that file is loaded, and this session's notes
+        // are rescued; the journal has done its work.
+        QCOMPARE(describe(got), describe({theirs}));
+        QVERIFY(rescuedHas(QStringLiteral("D")));
+        QVERIFY(!QFile::exists(Journal));
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts.first().contains(rescued.value(0)), qPrintable(boxes.texts.first()));
+    } else if (damage == QLatin1String("two")) {
+        // The session changed last is replayed, what the other added is rescued.
+        QCOMPARE(describe(got), describe(others));
+        QVERIFY(rescuedHas(QStringLiteral("D")));
+    } else if (damage == QLatin1String("saved")) {
+        QCOMPARE(describe(got), describe(shown));
+        QVERIFY(boxes.texts.isEmpty());
+        QVERIFY(rescued.isEmpty());
+        QVERIFY(!QFile::exists(Journal));
+    } else if (damage == QLatin1String("read-only")) {
+        QCOMPARE(describe(got), describe(shown));
+        QCOMPARE(boxes.texts.size(), 1);
+    } else if (damage == QLatin1String("position")) {
+        // A change that cannot be applied: notes.dat as it is, the journal set aside, and
+        // what it added rescued.
+        QCOMPARE(describe(got), describe(before));
+        QVERIFY(rescuedHas(QStringLiteral("D")));
+        QVERIFY(QFile::exists(Journal));
+        QCOMPARE(boxes.texts.size(), 1);
+        // Set aside, it is not read again.
+        restart();
+        QVERIFY(boxes.texts.isEmpty());
+    } else {
+        // Whatever the damage, the notes of notes.dat are all there.
+        for (const QStringList &note : {NoteA, NoteC})
+            QVERIFY2(got.contains(note), qPrintable(describe(got)));
+        QVERIFY(mayLoseTheJournal || got == shown);
+    }
+    if (damage != QLatin1String("saved"))
+        QCOMPARE(readAll(NotesFile),
+                 damage == QLatin1String("theirs") ? count(1) + row(theirs) : Original);
+}
+
+void TestJournal::journalIsOnDiskBeforeTheListShowsTheChange()
+{
+    if (!SystemCalls::available())
+        QSKIP("needs libfiu's preloaded wrappers (fiu-utils)");
+    RecoveryBoxes boxes;
+    // Watched only while the window lives.
+    std::optional<SystemCalls> watched;
+    QList<int> syncsSeen;
+    Quillora window;
+    auto *tree = window.findChild<QTreeWidget *>();
+    const auto seen = [&] {
+        syncsSeen << int(watched ? watched->calls.size() : -1);
+    };
+    connect(tree->model(), &QAbstractItemModel::rowsInserted, this, seen);
+    connect(tree->model(), &QAbstractItemModel::rowsRemoved, this, seen);
+    connect(tree->model(), &QAbstractItemModel::dataChanged, this, seen);
+    connect(tree->model(), &QAbstractItemModel::modelAboutToBeReset, this, seen);
+    watched.emplace(QByteArrayList{"posix/io/sync/fdatasync", "posix/io/sync/fsync"});
+    for (const char *command : {"add D", "edit 0 Ax", "delete 1", "deleteall"}) {
+        const qsizetype before = watched->calls.size();
+        syncsSeen.clear();
+        run(window, QLatin1String(command));
+        QVERIFY2(
+            !syncsSeen.isEmpty() && syncsSeen.first() > before,
+            qPrintable(QLatin1String(command) + QLatin1String(": ") + watched->calls.join(' ')));
+    }
+    watched.reset();
+
+    // A sync that fails is said once, and nothing more is recorded: the list goes on, and
+    // the exit save keeps it.
+    watched.emplace(QByteArrayList{"posix/io/sync/fdatasync@1", "posix/io/sync/fsync@1"});
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("^Quillora: the session journal .* "
+                                                           "could not be written")));
+    run(window, QStringLiteral("add E"));
+    run(window, QStringLiteral("add F"));
+    watched.reset();
+    QCOMPARE(tree->topLevelItemCount(), 2);
+    window.close();
+    QCOMPARE(rowsIn(readAll(NotesFile)).size(), 2);
+    QVERIFY(!QFile::exists(Journal));
+}
+
+#ifdef Q_OS_UNIX
+// Permission checks mean nothing to root: as root, run as the unprivileged "nobody".
+static void dropRootPrivileges()
+{
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+        qFatal("cannot drop root privileges");
+}
+#endif
+
+int main(int argc, char **argv)
+{
+#ifdef Q_OS_UNIX
+    dropRootPrivileges();
+#endif
+    TestSandbox sandbox;
+    QApplication app(argc, argv);
+    UnexpectedBoxGuard guard;
+    app.installEventFilter(&guard);
+    TestJournal test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_journal.moc"
