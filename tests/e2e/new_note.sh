@@ -30,4 +30,37 @@ close_window Quillora
 wait_exit $pid
 [ "$EXIT_CODE" = 0 ] || fail "second run ended with $EXIT_CODE"
 cmp -s notes.dat first.dat || fail "the second run did not keep the note"
-echo "PASS: note typed, added, saved on Exit and loaded again"
+
+# Killed with a note just added and another one typed for three seconds: the next start
+# shows the added note in the list and the typed one in its window, and saves both.
+"$QUILLORA" &
+pid=$!
+main=$(wait_window Quillora)
+add_new_note "$main" "Killed" "after" "adding"
+type_new_note "$main" "Draft" "typed" "before the kill" >/dev/null
+sleep 3
+kill -KILL $pid
+wait $pid 2>/dev/null || true
+cmp -s notes.dat first.dat || fail "the killed run wrote notes.dat"
+"$QUILLORA" &
+pid=$!
+box=$(wait_window "Notes Recovered")
+xdotool windowactivate --sync "$box" >/dev/null 2>&1 || true
+xdotool key Return
+dialog=$(wait_window "New Note")
+xdotool windowactivate --sync "$dialog" >/dev/null 2>&1 || true
+sleep 0.3
+xdotool key Return
+wait_for 10 bash -c "! xdotool search --onlyvisible --name '^New Note\$'" ||
+    fail "the recovered draft was not added"
+close_window Quillora
+wait_exit $pid
+[ "$EXIT_CODE" = 0 ] || fail "the run after the kill ended with $EXIT_CODE"
+dump=$("$NOTESGEN" dump notes.dat)
+[ "$(head -n 1 <<<"$dump")" = "rows 3 whole" ] && grep -q '^Killed | after adding |' <<<"$dump" &&
+    grep -q '^Draft | typed before the kill | .* | typed\\nbefore the kill$' <<<"$dump" ||
+    fail "after the kill, notes.dat holds: $dump"
+[ "$(ls -A)" = "first.dat
+notes.dat" ] || fail "left behind: $(ls -A)"
+echo "PASS: note typed, added, saved on Exit and loaded again; after a kill, the added note" \
+    "and the one being typed came back"

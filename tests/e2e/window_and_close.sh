@@ -3,7 +3,7 @@
 # The window appears titled "Quillora", 500 by 350, and a close request from the window
 # manager ends the program with exit code 0 after one save, which is on disk when the
 # program ends: traced, the new notes.dat is synced, renamed into place, then its folder
-# synced. Called from a desktop whose session bus accepts and never answers, with stale
+# synced; nothing else is written, not even the session journal. Called from a desktop whose session bus accepts and never answers, with stale
 # session files in its home, the program gets the test's own bus and home and starts at
 # once.
 if [ -z "${QUILLORA_CALLER:-}" ]; then
@@ -33,7 +33,7 @@ start_x
 
 printf '\0\0\0\0' >notes.dat
 # LeakSanitizer cannot work under ptrace: a sanitizer build leaves leaks to the other tests.
-strace -f -qq -y -e trace=fsync,rename,renameat,renameat2 -o "$SANDBOX/calls" \
+strace -f -qq -y -e trace=fsync,rename,renameat,renameat2,open,openat -o "$SANDBOX/calls" \
     env ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" "$QUILLORA" -someoption --another &
 pid=$!
 asked=$(now_ms)
@@ -55,4 +55,8 @@ calls=$(sed -nE -e "s|.*fsync\([0-9]+<$SANDBOX/work>\).*|folder|p" \
     -e "s|.*fsync\([0-9]+<$SANDBOX/work/.*|file|p" \
     -e 's|.*rename.*"notes\.dat"\).*|rename|p' "$SANDBOX/calls" | tr '\n' ' ')
 [ "$calls" = "file rename folder " ] || fail "the save's calls: $calls"
+# Nothing changed, so nothing but the exit save was written: no session journal either.
+! grep journal "$SANDBOX/calls" || fail "a session journal was opened"
+[ "$(ls -A)" = notes.dat ] && [ ! -e "$XDG_DATA_HOME" ] ||
+    fail "written beside notes.dat: $(ls -A), or in the data folder: $(ls -R "$XDG_DATA_HOME")"
 echo "PASS: window 500x350 after $shown ms, on the test's own bus and home; closed with exit code 0"
