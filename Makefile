@@ -49,7 +49,7 @@ test-fuzz: test-deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLORA_FUZZ=ON
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
 	@ctest --test-dir $(FUZZ_BUILD) -V > $(FUZZ_BUILD)/fuzz.log 2>&1 || { cat $(FUZZ_BUILD)/fuzz.log; exit 1; }
-	@grep -E '^1: (#[0-9]+[[:space:]]+DONE|stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb))' $(FUZZ_BUILD)/fuzz.log
+	@grep -E '^[0-9]+: (#[0-9]+[[:space:]]+DONE|stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb))' $(FUZZ_BUILD)/fuzz.log
 	@tail -n 3 $(FUZZ_BUILD)/fuzz.log
 
 # Windows: a static Qt for 64-bit Windows is built once per machine (scripts/qt-windows.sh)

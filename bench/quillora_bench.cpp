@@ -7,6 +7,7 @@
 #include "mainwindow/quillora.h"
 #include "notesgenerator.h"
 #include "persistence/notesfile.h"
+#include "persistence/sessionjournal.h"
 
 #include <QApplication>
 #include <QDataStream>
@@ -15,10 +16,12 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTextStream>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QtEndian>
 
@@ -27,6 +30,7 @@
 #include <functional>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -361,6 +365,114 @@ QList<double> commandTimes(const QString &dir, int repetitions)
     return {add, edit, show, remove};
 }
 
+// The value below which `share` of the values lie.
+double percentile(QList<double> values, double share)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0
+                            : values.at(qMin(values.size() - 1, qsizetype(values.size() * share)));
+}
+
+qint64 journalBytes(const QString &dir)
+{
+    qint64 bytes = 0;
+    for (const QFileInfo &file :
+         QDir(dir).entryInfoList({".notes.dat.journal*"}, QDir::Files | QDir::Hidden))
+        bytes += file.size();
+    return bytes;
+}
+
+// What the session journal costs: each command's commit, beside what one fdatasync of a
+// page costs on the same disk; and its size after 1,000 commands and ten minutes of typing
+// (a draft a second), in KiB.
+struct JournalCosts
+{
+    QList<double> commits;
+    QList<double> syncs;
+    double sizeKb = 0;
+};
+
+JournalCosts journalCosts(const QString &dir, int rows)
+{
+    JournalCosts costs;
+    const QString notes = QDir(dir).filePath("notes.dat");
+    {
+        SessionJournal journal(notes);
+        journal.recover(stampOf(notes), rows);
+        const QStringList row = {"A new note", "Its text, on two lines.", "2026-12-09 10:00 AM",
+                                 QString(500, u'x')};
+        for (int i = 0; i < 1000; ++i) {
+            QElapsedTimer timer;
+            timer.start();
+            journal.recordChange(
+                i % 2 ? SessionJournal::Change::Remove : SessionJournal::Change::Insert, rows, row);
+            costs.commits.append(elapsedMs(timer));
+        }
+        SessionJournal::Draft draft;
+        for (int second = 0; second < 600; ++second) {
+            draft.title = "Typing";
+            draft.text = QString(second * 10, u'y');
+            journal.recordDraft(draft);
+        }
+        costs.sizeKb = journalBytes(dir) / 1024.0;
+        journal.remove();
+    }
+#ifdef Q_OS_UNIX
+    const QByteArray page(4096, 'p');
+    const int fd = ::open(QFile::encodeName(QDir(dir).filePath("sync.probe")).constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    for (int i = 0; fd >= 0 && i < 300; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        if (::write(fd, page.constData(), size_t(page.size())) != page.size() ||
+            ::fdatasync(fd) != 0)
+            break;
+        costs.syncs.append(elapsedMs(timer));
+    }
+    if (fd >= 0)
+        ::close(fd);
+    QFile::remove(QDir(dir).filePath("sync.probe"));
+#endif
+    return costs;
+}
+
+// A journal of `changes` changes of a crashed session over the notes in `dir`: edits,
+// deletes and additions spread over the list.
+void writeCrashedJournal(const QString &dir, int rows, int changes)
+{
+    const QString notes = QDir(dir).filePath("notes.dat");
+    SessionJournal journal(notes);
+    journal.recover(stampOf(notes), rows);
+    const QStringList row = {"Changed", "a changed note", "2026-12-09 10:00 AM", "a changed note"};
+    for (int i = 0; i < changes; ++i) {
+        const int position = int((quint64(i) * 2654435761u) % quint64(rows));
+        switch (i % 3) {
+        case 0:
+            journal.recordChange(SessionJournal::Change::Replace, position, row);
+            break;
+        case 1:
+            journal.recordChange(SessionJournal::Change::Remove, position);
+            --rows;
+            break;
+        default:
+            journal.recordChange(SessionJournal::Change::Insert, rows, row);
+            ++rows;
+        }
+    }
+}
+
+// Start-up after a crash, the box that says so answered at once.
+double startRecovering(const QString &dir)
+{
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    answer.start(0);
+    return startProgram(dir);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -447,6 +559,34 @@ int main(int argc, char **argv)
     for (int i = 0; i < commands.size(); ++i)
         report(QString("%1 one note, %2 notes vs 100").arg(commands[i]).arg(big), withMany[i],
                withFew[i], "ms", 2.0);
+    // The windows above were left without a save: their journals go.
+    for (const QString &dir : {dirs[big], smallDir})
+        for (const QString &name :
+             QDir(dir).entryList({".notes.dat.journal*"}, QDir::Files | QDir::Hidden))
+            QFile::remove(QDir(dir).filePath(name));
+
+    // The session journal, on this machine's disk (the notes are in a temporary folder:
+    // where that is a tmpfs, a sync costs nothing).
+    const JournalCosts costs = journalCosts(dirs[big], big);
+    report(QString("journal commit per command, %1 notes, median vs fdatasync").arg(big),
+           median(costs.commits), median(costs.syncs), "ms", 0);
+    report(QString("journal commit per command, %1 notes, 99th percentile vs fdatasync").arg(big),
+           percentile(costs.commits, 0.99), percentile(costs.syncs, 0.99), "ms", 0);
+    const JournalCosts fewCosts = journalCosts(smallDir, 100);
+    report(QString("journal after 1000 commands and 600 drafts, %1 notes vs 100").arg(big),
+           costs.sizeKb, fewCosts.sizeKb, "KiB", 1.1);
+    {
+        const QString crashedDir =
+            writeNotesDir(root.path(), QString("n%1-crashed").arg(big), files[big]);
+        out << "  writing a journal of 10000 changes\n";
+        out.flush();
+        writeCrashedJournal(crashedDir, big, 10000);
+        const auto [recovering, plain] = measurePair(
+            repetitionsFor(big), [&] { return startRecovering(crashedDir); },
+            [&] { return startProgram(dirs[big]); });
+        report(QString("start-up, %1 notes, with a journal of 10000 changes").arg(big), recovering,
+               plain, "ms", 1.2);
+    }
 
     const double emptyStart = measure(15, [&] { return startProgram(emptyDir); });
     report("start-up, empty notes.dat", emptyStart, measure(15, startBareWindow), "ms", 1.1);

@@ -5,6 +5,7 @@
 #include "notebytes.h"
 #include "persistence/notesfile.h"
 #include "persistence/notesstore.h"
+#include "persistence/sessionjournal.h"
 #include "testsupport.h"
 
 #include <QAction>
@@ -317,13 +318,14 @@ void TestJournal::damagedJournalCostsNoNote_data()
     QTest::addColumn<QString>("damage");
     QTest::addColumn<bool>("mayLoseTheJournal");
 
-    QTest::newRow("the -wal cut at each byte of its last page") << "cut" << true;
+    QTest::newRow("the -wal cut across its last page") << "cut" << true;
     QTest::newRow("a flipped byte in the -wal") << "flip" << true;
     QTest::newRow("random bytes") << "random" << true;
     QTest::newRow("a row position beyond the list") << "position" << false;
     QTest::newRow("another writer's notes.dat") << "theirs" << false;
     QTest::newRow("two sessions in one folder") << "two" << false;
     QTest::newRow("the save was made, the journal not removed") << "saved" << false;
+    QTest::newRow("killed while notes.dat was written in place") << "in-place" << false;
     QTest::newRow("a read-only folder") << "read-only" << false;
 }
 
@@ -386,7 +388,9 @@ void TestJournal::damagedJournalCostsNoNote()
         QVERIFY(wal.size() > page);
         QList<QStringList> beforeLast = shown;
         beforeLast.insert(1, NoteB);
-        for (qsizetype size = wal.size() - page; size < wal.size(); size += 13) {
+        // Every byte of the frame's header, then every 13th byte of its page.
+        for (qsizetype size = wal.size() - page; size < wal.size();
+             size += size < wal.size() - page + 32 ? 1 : 13) {
             QVERIFY(writeAll(Journal + QLatin1String("-wal"), wal.left(size)));
             QVERIFY(writeAll(Journal, QByteArray()));
             const QString got = describe(restart());
@@ -414,6 +418,15 @@ void TestJournal::damagedJournalCostsNoNote()
                               nullptr, nullptr),
                  SQLITE_OK);
         sqlite3_close(db);
+    } else if (damage == QLatin1String("in-place")) {
+        // Where the folder takes no new file, the whole list goes into the journal before
+        // notes.dat is written in place; cut short, the file is neither old nor new.
+        {
+            SessionJournal journal(NotesFile);
+            QVERIFY(journal.recover(stampOf(NotesFile), 3).replayed);
+            QVERIFY(journal.recordList(shown));
+        }
+        QVERIFY(writeAll(NotesFile, Original.left(40)));
     } else if (damage == QLatin1String("theirs")) {
         QVERIFY(writeAll(QStringLiteral("theirs.tmp"), count(1) + row(theirs)));
         QCOMPARE(std::rename("theirs.tmp", "notes.dat"), 0);
@@ -449,7 +462,7 @@ void TestJournal::damagedJournalCostsNoNote()
         QVERIFY(boxes.texts.isEmpty());
         QVERIFY(rescued.isEmpty());
         QVERIFY(!QFile::exists(Journal));
-    } else if (damage == QLatin1String("read-only")) {
+    } else if (damage == QLatin1String("read-only") || damage == QLatin1String("in-place")) {
         QCOMPARE(describe(got), describe(shown));
         QCOMPARE(boxes.texts.size(), 1);
     } else if (damage == QLatin1String("position")) {
@@ -468,7 +481,7 @@ void TestJournal::damagedJournalCostsNoNote()
             QVERIFY2(got.contains(note), qPrintable(describe(got)));
         QVERIFY(mayLoseTheJournal || got == shown);
     }
-    if (damage != QLatin1String("saved"))
+    if (damage != QLatin1String("saved") && damage != QLatin1String("in-place"))
         QCOMPARE(readAll(NotesFile),
                  damage == QLatin1String("theirs") ? count(1) + row(theirs) : Original);
 }
