@@ -15,6 +15,9 @@
 #include <cerrno>
 #include <dlfcn.h>
 #endif
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 // Every test program works in a directory of its own and with settings of its own, so no
 // test ever reads or writes a real user's notes or settings.
@@ -134,13 +137,34 @@ struct SystemCalls
 };
 #endif
 
+template <typename TestClass> int runTests(int argc, char **argv)
+{
+    TestSandbox sandbox;
+    QApplication app(argc, argv);
+    UnexpectedBoxGuard guard;
+    app.installEventFilter(&guard);
+    TestClass test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+// Permission checks mean nothing to root: as root, a test of them runs as "nobody".
+inline void dropRootPrivileges()
+{
+#ifdef Q_OS_UNIX
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+        qFatal("cannot drop root privileges");
+#endif
+}
+
 #define QUILLORA_TEST_MAIN(TestClass)                                                              \
     int main(int argc, char **argv)                                                                \
     {                                                                                              \
-        TestSandbox sandbox;                                                                       \
-        QApplication app(argc, argv);                                                              \
-        UnexpectedBoxGuard guard;                                                                  \
-        app.installEventFilter(&guard);                                                            \
-        TestClass test;                                                                            \
-        return QTest::qExec(&test, argc, argv);                                                    \
+        return runTests<TestClass>(argc, argv);                                                    \
+    }
+
+#define QUILLORA_TEST_MAIN_AS_USER(TestClass)                                                      \
+    int main(int argc, char **argv)                                                                \
+    {                                                                                              \
+        dropRootPrivileges();                                                                      \
+        return runTests<TestClass>(argc, argv);                                                    \
     }

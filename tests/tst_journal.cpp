@@ -529,26 +529,6 @@ void TestJournal::journalIsOnDiskBeforeTheListShowsTheChange()
     QVERIFY(!QFile::exists(Journal));
 }
 
-#ifdef Q_OS_UNIX
-// Permission checks mean nothing to root: as root, run as the unprivileged "nobody".
-static void dropRootPrivileges()
-{
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-        qFatal("cannot drop root privileges");
-}
-#endif
-
-int main(int argc, char **argv)
-{
-#ifdef Q_OS_UNIX
-    dropRootPrivileges();
-#endif
-    TestSandbox sandbox;
-    QApplication app(argc, argv);
-    UnexpectedBoxGuard guard;
-    app.installEventFilter(&guard);
-    TestJournal test;
-    return QTest::qExec(&test, argc, argv);
-}
+QUILLORA_TEST_MAIN_AS_USER(TestJournal)
 
 #include "tst_journal.moc"

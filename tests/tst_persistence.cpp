@@ -436,28 +436,6 @@ void TestPersistence::savesInPlaceWhereNoTemporaryFileCanBeMade()
 #endif
 }
 
-#ifdef Q_OS_UNIX
-// Permission checks mean nothing to root: as root, run as the unprivileged "nobody".
-static void dropRootPrivileges()
-{
-    if (::geteuid() != 0)
-        return;
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-        qFatal("cannot drop root privileges");
-}
-#endif
-
-int main(int argc, char **argv)
-{
-#ifdef Q_OS_UNIX
-    dropRootPrivileges();
-#endif
-    TestSandbox sandbox;
-    QApplication app(argc, argv);
-    UnexpectedBoxGuard guard;
-    app.installEventFilter(&guard);
-    TestPersistence test;
-    return QTest::qExec(&test, argc, argv);
-}
+QUILLORA_TEST_MAIN_AS_USER(TestPersistence)
 
 #include "tst_persistence.moc"
