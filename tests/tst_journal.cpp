@@ -273,11 +273,15 @@ void TestJournal::aCrashLosesNothing()
     // Nothing was written to notes.dat, and all of it is in the journal.
     QCOMPARE(readAll(NotesFile), Original);
     QVERIFY(QFile::exists(Journal));
+    const QByteArray journaled = readAll(Journal + QLatin1String("-wal"));
     boxes.texts.clear();
     window = std::make_unique<Quillora>();
     window->show();
     settle();
     QCOMPARE(describe(rowsOf(*window)), describe(shown));
+    // Recovered, drafts back in their windows, nothing is written until something changes.
+    QVERIFY(draftsWritten(*window));
+    QVERIFY(readAll(Journal + QLatin1String("-wal")) == journaled);
     QCOMPARE(boxes.texts.size(), 1);
     QVERIFY2(boxes.texts.first().startsWith(QLatin1String("Notes Recovered|")),
              qPrintable(boxes.texts.first()));

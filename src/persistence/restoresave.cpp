@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTextEdit>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "dialogs/editnote.h"
@@ -104,6 +105,10 @@ void Quillora::restoreRecovered(const SessionJournal::Recovery &recovery)
                                               "making to a note that was deleted since; Done "
                                               "adds them as a new note."));
     }
+
+    // The drafts just put back are what the journal holds already.
+    for (QTimer *timer : {draftPause[0], draftPause[1], draftDeadline[0], draftDeadline[1]})
+        timer->stop();
 
     QStringList lines;
     lines << QStringLiteral("Quillora was not left the usual way last time.");
