@@ -57,7 +57,6 @@ private:
     void createToolBars();
     void readSettingsAtStart();
     void restoreRecovered(const SessionJournal::Recovery &recovery);
-    void reportRecovery(const SessionJournal::Recovery &recovery);
     void watchDrafts();
     void draftChanged(SessionJournal::Window window);
     void recordDraft(SessionJournal::Window window);

@@ -57,7 +57,6 @@ public:
     Statement(const Statement &) = delete;
     Statement &operator=(const Statement &) = delete;
 
-    bool ok() const { return stmt; }
     void reset()
     {
         if (stmt)
@@ -127,9 +126,10 @@ bool exec(sqlite3 *db, const char *sql)
 }
 
 // What every connection to a journal is set to, a recovery's as much as the session's
-// own: defensive, no extensions, triggers or views taken from the file, no checkpoint on
-// close, and the exclusive lock taken before WAL, so that there is no shared memory.
-bool configure(sqlite3 *db)
+// own, before it reads anything: defensive, no extensions, triggers or views taken from
+// the file, no checkpoint on close, and the exclusive lock, so that WAL needs no shared
+// memory.
+bool harden(sqlite3 *db)
 {
     int unused = 0;
     sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, &unused);
@@ -138,8 +138,14 @@ bool configure(sqlite3 *db)
     sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, &unused);
     sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, &unused);
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, &unused);
-    return exec(db, "PRAGMA locking_mode=EXCLUSIVE") && exec(db, "PRAGMA journal_mode=WAL") &&
-           exec(db, "PRAGMA synchronous=FULL") && exec(db, "PRAGMA journal_size_limit=1048576");
+    return exec(db, "PRAGMA locking_mode=EXCLUSIVE");
+}
+
+// Then WAL, with every commit synced.
+bool configure(sqlite3 *db)
+{
+    return exec(db, "PRAGMA journal_mode=WAL") && exec(db, "PRAGMA synchronous=FULL") &&
+           exec(db, "PRAGMA journal_size_limit=1048576");
 }
 
 QByteArray encoded(const QString &fileName)
@@ -324,6 +330,13 @@ struct CrashedJournal
     qint64 lastChange = 0;
 
     ~CrashedJournal() { sqlite3_close(db); }
+    // Done with: closed, and its files removed.
+    void discard()
+    {
+        sqlite3_close(db);
+        db = nullptr;
+        removeFiles(path);
+    }
 };
 
 // Opens and locks a journal. False, with `held`, when a running Quillora holds it.
@@ -339,13 +352,7 @@ bool openCrashed(CrashedJournal &journal, bool &held)
     sqlite3_limit(journal.db, SQLITE_LIMIT_LENGTH,
                   int(qBound<qint64>(1024, bytes, qint64(1) << 30)));
     sqlite3_busy_timeout(journal.db, 0);
-    int unused = 0;
-    sqlite3_db_config(journal.db, SQLITE_DBCONFIG_DEFENSIVE, 1, &unused);
-    sqlite3_db_config(journal.db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, &unused);
-    sqlite3_db_config(journal.db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, &unused);
-    sqlite3_db_config(journal.db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, &unused);
-    sqlite3_db_config(journal.db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, &unused);
-    if (!exec(journal.db, "PRAGMA locking_mode=EXCLUSIVE"))
+    if (!harden(journal.db))
         return false;
     // The exclusive lock, kept from here on.
     const int locked =
@@ -546,9 +553,7 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
         if (held)
             continue;
         if (opened && journal->intact && !readSession(*journal)) {
-            sqlite3_close(journal->db);
-            journal->db = nullptr;
-            removeFiles(journalPath);
+            journal->discard();
             continue;
         }
         if (!opened || !journal->intact) {
@@ -562,9 +567,7 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
             continue;
         // The save that this journal's session made reached the disk.
         if (journal->saved.exists && sameFile(journal->saved, loaded)) {
-            sqlite3_close(journal->db);
-            journal->db = nullptr;
-            removeFiles(journalPath);
+            journal->discard();
             continue;
         }
         crashed.push_back(std::move(journal));
@@ -612,11 +615,8 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
     }
     // Recovery data is never deleted unread, nor before it is safe elsewhere.
     if (!recovery.rescueFile.isEmpty() || toRescue.isEmpty()) {
-        for (CrashedJournal *journal : rescued) {
-            sqlite3_close(journal->db);
-            journal->db = nullptr;
-            removeFiles(journal->path);
-        }
+        for (CrashedJournal *journal : rescued)
+            journal->discard();
     }
     crashed.clear();
     sqlite3_hard_heap_limit64(0);
@@ -678,7 +678,7 @@ bool SessionJournal::open(const NotesFileStamp &stamp)
     }
     if (sqlite3_open_v2(encoded(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
             SQLITE_OK ||
-        !configure(db))
+        !harden(db) || !configure(db))
         return fail("opening");
     if (!begin() || !exec(db, Schema))
         return fail("making");
