@@ -53,8 +53,9 @@ test-fuzz: test-deps
 	@tail -n 3 $(FUZZ_BUILD)/fuzz.log
 
 # Windows: a static Qt for 64-bit Windows is built once per machine (scripts/qt-windows.sh)
-# with Debian 13's Qt tools and MinGW-w64, then Quillora is cross-built with it and its
-# tests run under Wine posing as Windows 10, then as Windows 11. On an older system these
+# with Debian 13's Qt tools and MinGW-w64, and a static SQLite (scripts/sqlite-windows.sh),
+# then Quillora is cross-built with them and its tests run under Wine posing as Windows 10,
+# then as Windows 11. On an older system these
 # targets run inside the Debian 13 system of scripts/debian13.sh, with a Linux build of
 # their own for the notes tool.
 ifeq ($(shell scripts/debian13.sh --native && echo yes),yes)
@@ -63,8 +64,11 @@ windows-deps:
 
 windows-build: windows-deps build
 	scripts/qt-windows.sh
+	scripts/sqlite-windows.sh
 	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLORA_BUILD_BENCH=OFF \
 		-DCMAKE_TOOLCHAIN_FILE=$$(scripts/qt-windows.sh --prefix)/lib/cmake/Qt6/qt.toolchain.cmake \
+		-DSQLite3_INCLUDE_DIR=$$(scripts/sqlite-windows.sh --prefix)/include \
+		-DSQLite3_LIBRARY=$$(scripts/sqlite-windows.sh --prefix)/lib/libsqlite3.a \
 		-DQUILLORA_HOST_NOTESGEN=$(CURDIR)/$(BUILD)/tools/notesgen
 	cmake --build $(WIN_BUILD) -j$(JOBS)
 

@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# quillora.exe links Qt statically, and with it the code that Qt bundles and the MinGW-w64
-# and GCC runtimes. Their licences ask that the program carry their licence texts and
+# quillora.exe links Qt statically, and with it the code that Qt bundles, SQLite, and the
+# MinGW-w64 and GCC runtimes. Their licences ask that the program carry their licence texts and
 # copyright notices: this writes them into LICENSES/, names every part with its version
 # and licence in THIRD-PARTY.txt, and puts both into the zip and the installer. Qt's
 # source, which the LGPL asks us to offer too, goes beside the packages (make release).
@@ -101,6 +101,18 @@ list(TRANSFORM _runtimes REPLACE "-[^-]*$" "")
 list(GET _runtimes 0 _mingw_version)
 list(GET _runtimes 1 _gcc_version)
 
+# scripts/sqlite-windows.sh keeps SQLite's licence statement beside the library.
+get_filename_component(_sqlite_licenses "${SQLite3_INCLUDE_DIR}/../licenses" ABSOLUTE)
+if(NOT EXISTS ${_sqlite_licenses}/LICENSE.md OR NOT EXISTS ${_sqlite_licenses}/version)
+    message(FATAL_ERROR "No licence statement beside SQLite in ${_sqlite_licenses}: "
+                        "build SQLite with scripts/sqlite-windows.sh")
+endif()
+file(READ ${_sqlite_licenses}/LICENSE.md _text)
+file(STRINGS ${_sqlite_licenses}/version _sqlite_debian_version LIMIT_COUNT 1)
+file(WRITE ${_out}/LICENSES/SQLite.txt
+    "SQLite ${SQLite3_VERSION}\n\nWritten by D. Richard Hipp and others, and dedicated to the "
+    "public domain:\n\n${_text}")
+
 set(_heading "Quillora ${QUILLORA_VERSION} for Windows: third-party software")
 string(LENGTH "${_heading}" _length)
 string(REPEAT "=" ${_length} _rule)
@@ -121,6 +133,10 @@ Qt ${Qt6Core_VERSION}: Qt Core, Qt GUI, Qt Widgets and Qt's Windows plugins
 
 Code bundled in Qt:
 ${_listing}
+SQLite ${SQLite3_VERSION}, which keeps the session journal
+  Public domain; LICENSES/SQLite.txt
+  Built from Debian's source package sqlite3 ${_sqlite_debian_version}.
+
 MinGW-w64 runtime and winpthreads ${_mingw_version}
   ZPL-2.1, MIT and others, file by file; LICENSES/MinGW-w64.txt
 

@@ -8,7 +8,8 @@
 #     test     also everything the test suite drives: sanitizers and libFuzzer (clang),
 #              X and Wayland servers, the desktop's OpenGL drivers, validators, and the
 #              checkers of the package (lintian, hardening-check from devscripts)
-#     windows  the MinGW-w64 cross-compiler, Wine and NSIS for the Windows build
+#     windows  the MinGW-w64 cross-compiler, Wine and NSIS for the Windows build, and
+#              tclsh, which makes SQLite's source into the one file that it builds
 #   --list only prints the packages, for a system made with them (scripts/debian13.sh)
 set -eu
 
@@ -25,7 +26,7 @@ test="$package clang
     fiu-utils strace dbus-daemon"
 windows="$run ninja-build dpkg-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     icoutils wine64 fonts-wine xvfb xauth openbox xdotool wmctrl inotify-tools nsis
-    imagemagick"
+    imagemagick tcl"
 
 case $task in
 run) packages=$run ;;

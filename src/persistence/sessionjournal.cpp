@@ -13,9 +13,13 @@
 
 #include <cerrno>
 #include <cstring>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 #ifdef Q_OS_LINUX
 #include <sys/vfs.h>
 #endif
@@ -148,7 +152,71 @@ bool configure(sqlite3 *db)
            exec(db, "PRAGMA journal_size_limit=1048576");
 }
 
-QByteArray encoded(const QString &fileName)
+// The journal's files are handled with the system's own calls, never through a QFile that
+// SQLite has open too: closing a QFile would drop the POSIX locks SQLite holds on it.
+#ifdef Q_OS_WIN
+std::wstring nativePath(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName).toStdWString();
+}
+
+// SQLite takes UTF-8 names on Windows.
+QByteArray sqliteName(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName).toUtf8();
+}
+
+bool exists(const QString &fileName)
+{
+    return ::GetFileAttributesW(nativePath(fileName).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+qint64 sizeOf(const QString &fileName)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(nativePath(fileName).c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return qint64((quint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+// True once the file is gone, whether removed now or never there.
+bool removeFile(const QString &fileName)
+{
+    if (::DeleteFileW(nativePath(fileName).c_str()))
+        return true;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+void renameFile(const QString &from, const QString &to)
+{
+    ::MoveFileExW(nativePath(from).c_str(), nativePath(to).c_str(), MOVEFILE_WRITE_THROUGH);
+}
+
+// A new, empty, hidden file that only its owner can read and write (Qt gives a new file an
+// owner-only access list for these permissions), made before SQLite opens it. 0 if made,
+// EEXIST if a file of that name is there, else the reason.
+int createExclusive(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                   QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return exists(fileName) ? EEXIST : EACCES;
+    file.close();
+    ::SetFileAttributesW(nativePath(fileName).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    return 0;
+}
+
+// SQLite makes the -wal itself; it is hidden as its database is.
+void hide(const QString &fileName)
+{
+    const std::wstring path = nativePath(fileName);
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_HIDDEN))
+        ::SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
+}
+#else
+QByteArray sqliteName(const QString &fileName)
 {
     return QFile::encodeName(fileName);
 }
@@ -156,14 +224,40 @@ QByteArray encoded(const QString &fileName)
 bool exists(const QString &fileName)
 {
     struct stat info;
-    return ::lstat(encoded(fileName).constData(), &info) == 0;
+    return ::lstat(sqliteName(fileName).constData(), &info) == 0;
 }
 
 qint64 sizeOf(const QString &fileName)
 {
     struct stat info;
-    return ::stat(encoded(fileName).constData(), &info) == 0 ? qint64(info.st_size) : 0;
+    return ::stat(sqliteName(fileName).constData(), &info) == 0 ? qint64(info.st_size) : 0;
 }
+
+// True once the file is gone, whether removed now or never there.
+bool removeFile(const QString &fileName)
+{
+    return ::unlink(sqliteName(fileName).constData()) == 0 || errno == ENOENT;
+}
+
+void renameFile(const QString &from, const QString &to)
+{
+    ::rename(sqliteName(from).constData(), sqliteName(to).constData());
+}
+
+// A new, empty file that only its owner can read and write, made before SQLite opens it.
+// 0 if made, EEXIST if a file of that name is there, else the reason.
+int createExclusive(const QString &fileName)
+{
+    const int fd =
+        ::open(sqliteName(fileName).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return 0;
+}
+
+void hide(const QString &) {}
+#endif
 
 QString walOf(const QString &journal)
 {
@@ -175,9 +269,9 @@ QString walOf(const QString &journal)
 void removeFiles(const QString &journal)
 {
     // A journal that cannot be removed stays whole.
-    if (::unlink(encoded(journal).constData()) != 0 && errno != ENOENT)
+    if (!removeFile(journal))
         return;
-    ::unlink(encoded(walOf(journal)).constData());
+    removeFile(walOf(journal));
     syncFolderOf(journal, nullptr);
 }
 
@@ -211,7 +305,7 @@ QStringList journalsOf(const QString &notesFile)
             const QString name = numbered(info.fileName(), number);
             const bool database = names.contains(name);
             if (names.contains(name + QLatin1String("-wal")) && !database)
-                ::unlink(encoded(info.dir().filePath(name + QLatin1String("-wal"))).constData());
+                removeFile(info.dir().filePath(name + QLatin1String("-wal")));
             if (database)
                 found << info.dir().filePath(name);
         }
@@ -224,7 +318,7 @@ bool onNetworkFileSystem(const QString &folder)
 {
 #ifdef Q_OS_LINUX
     struct statfs info;
-    if (::statfs(encoded(folder).constData(), &info) != 0)
+    if (::statfs(sqliteName(folder).constData(), &info) != 0)
         return false;
     switch (static_cast<unsigned long>(info.f_type)) {
     case 0x6969:     // NFS
@@ -234,6 +328,11 @@ bool onNetworkFileSystem(const QString &folder)
     case 0x65735546: // FUSE (sshfs and the like)
         return true;
     }
+#elif defined(Q_OS_WIN)
+    // A mapped network drive, or a share reached by its UNC path.
+    wchar_t volume[MAX_PATH + 1];
+    if (::GetVolumePathNameW(nativePath(folder).c_str(), volume, MAX_PATH + 1))
+        return ::GetDriveTypeW(volume) == DRIVE_REMOTE;
 #else
     Q_UNUSED(folder);
 #endif
@@ -346,7 +445,7 @@ bool openCrashed(CrashedJournal &journal, bool &held)
     const qint64 bytes = sizeOf(journal.path) + sizeOf(walOf(journal.path));
     // Memory for reading is bounded by a fixed cap and the file's size.
     sqlite3_hard_heap_limit64(ReadingHeapCap + bytes);
-    if (sqlite3_open_v2(encoded(journal.path).constData(), &journal.db, SQLITE_OPEN_READWRITE,
+    if (sqlite3_open_v2(sqliteName(journal.path).constData(), &journal.db, SQLITE_OPEN_READWRITE,
                         nullptr) != SQLITE_OK)
         return false;
     sqlite3_limit(journal.db, SQLITE_LIMIT_LENGTH,
@@ -519,8 +618,8 @@ void setAside(CrashedJournal &journal)
     sqlite3_close(journal.db);
     journal.db = nullptr;
     const QString aside = journal.path + QLatin1String(".damaged-") + stampName();
-    ::rename(encoded(journal.path).constData(), encoded(aside).constData());
-    ::rename(encoded(walOf(journal.path)).constData(), encoded(walOf(aside)).constData());
+    renameFile(journal.path, aside);
+    renameFile(walOf(journal.path), walOf(aside));
     syncFolderOf(journal.path, nullptr);
 }
 
@@ -653,14 +752,12 @@ bool SessionJournal::open(const NotesFileStamp &stamp)
         for (int number = 0; number < MaxJournals && path.isEmpty(); ++number) {
             const QString name = numbered(stem, number);
             if (!exists(name) && exists(walOf(name)))
-                ::unlink(encoded(walOf(name)).constData());
-            const int fd =
-                ::open(encoded(name).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (fd >= 0) {
-                ::close(fd);
+                removeFile(walOf(name));
+            const int made = createExclusive(name);
+            if (made == 0) {
                 path = name;
-            } else if (errno != EEXIST) {
-                why = errno;
+            } else if (made != EEXIST) {
+                why = made;
                 break;
             }
         }
@@ -676,7 +773,7 @@ bool SessionJournal::open(const NotesFileStamp &stamp)
                  qUtf8Printable(qt_error_string(why)));
         return false;
     }
-    if (sqlite3_open_v2(encoded(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
+    if (sqlite3_open_v2(sqliteName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
             SQLITE_OK ||
         !harden(db) || !configure(db))
         return fail("opening");
@@ -691,6 +788,7 @@ bool SessionJournal::open(const NotesFileStamp &stamp)
         .bind(5, QDateTime::currentMSecsSinceEpoch());
     if (!session.run() || !commit())
         return fail("making");
+    hide(walOf(path));
     // The journal and its -wal are found under their names after a power cut.
     if (!syncFolderOf(path, nullptr))
         return fail("syncing its folder");
