@@ -152,6 +152,11 @@ bool configure(sqlite3 *db)
            exec(db, "PRAGMA journal_size_limit=1048576");
 }
 
+QString walOf(const QString &journal)
+{
+    return journal + QLatin1String("-wal");
+}
+
 // The journal's files are handled with the system's own calls, never through a QFile that
 // SQLite has open too: closing a QFile would drop the POSIX locks SQLite holds on it.
 #ifdef Q_OS_WIN
@@ -186,6 +191,17 @@ bool removeFile(const QString &fileName)
         return true;
     const DWORD error = ::GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Whether the file, and its -wal if there is one, may be written.
+bool writable(const QString &journal)
+{
+    for (const QString &name : {journal, walOf(journal)}) {
+        const DWORD attributes = ::GetFileAttributesW(nativePath(name).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+            return false;
+    }
+    return true;
 }
 
 void renameFile(const QString &from, const QString &to)
@@ -239,6 +255,16 @@ bool removeFile(const QString &fileName)
     return ::unlink(sqliteName(fileName).constData()) == 0 || errno == ENOENT;
 }
 
+// Whether the file, and its -wal if there is one, may be written.
+bool writable(const QString &journal)
+{
+    for (const QString &name : {journal, walOf(journal)}) {
+        if (::access(sqliteName(name).constData(), W_OK) != 0 && errno != ENOENT)
+            return false;
+    }
+    return true;
+}
+
 void renameFile(const QString &from, const QString &to)
 {
     ::rename(sqliteName(from).constData(), sqliteName(to).constData());
@@ -258,11 +284,6 @@ int createExclusive(const QString &fileName)
 
 void hide(const QString &) {}
 #endif
-
-QString walOf(const QString &journal)
-{
-    return journal + QLatin1String("-wal");
-}
 
 // The journal first, then its -wal: a -wal without its database would be replayed into
 // the next journal of that name.
@@ -311,6 +332,52 @@ QStringList journalsOf(const QString &notesFile)
         }
     }
     return found;
+}
+
+// Copies `from` into the new file `to`, which only its owner may read, and syncs it. Done
+// before SQLite opens `to`.
+bool copyInto(const QString &from, const QString &to)
+{
+    if (createExclusive(to) != 0)
+        return false;
+    QFile source(from);
+    QFile target(to);
+    bool copied = source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly);
+    while (copied && !source.atEnd()) {
+        const QByteArray chunk = source.read(1 << 20);
+        copied = source.error() == QFileDevice::NoError && target.write(chunk) == chunk.size();
+    }
+    copied = copied && source.error() == QFileDevice::NoError && syncToDisk(target);
+    target.close();
+    if (!copied)
+        removeFile(to);
+    return copied;
+}
+
+// An exclusive WAL journal is read under a write lock, which a folder or file system that
+// cannot be written does not give: such a journal is read from a copy in the folder of
+// rescued notes, which goes on as the session's journal where it is replayed. The original
+// is left as it is. Empty where no copy could be made.
+QString copyToRescueFolder(const QString &journal, const QString &notesFile)
+{
+    if (!QDir().mkpath(rescueDirectory()))
+        return QString();
+    for (int number = 0; number < MaxJournals; ++number) {
+        const QString name = numbered(fallbackStem(notesFile), number);
+        if (exists(name) || exists(walOf(name)))
+            continue;
+        if (!copyInto(journal, name))
+            return QString();
+        if (exists(walOf(journal)) && !copyInto(walOf(journal), walOf(name))) {
+            removeFile(name);
+            return QString();
+        }
+        hide(name);
+        hide(walOf(name));
+        syncFolderOf(name, nullptr);
+        return name;
+    }
+    return QString();
 }
 
 // Folders on network file systems take no reliable lock, so the journal goes elsewhere.
@@ -644,9 +711,14 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
     std::vector<std::unique_ptr<CrashedJournal>> crashed;
     QList<QStringList> toRescue;
     QList<CrashedJournal *> rescued;
-    for (const QString &journalPath : paths) {
+    for (const QString &found : paths) {
         auto journal = std::make_unique<CrashedJournal>();
-        journal->path = journalPath;
+        journal->path = found;
+        if (!folderTakesNewFiles(found) || !writable(found)) {
+            const QString copy = copyToRescueFolder(found, notesFile);
+            if (!copy.isEmpty())
+                journal->path = copy;
+        }
         bool held = false;
         const bool opened = openCrashed(*journal, held);
         if (held)
