@@ -30,11 +30,19 @@ endif()
 set(_preprocess -D_FORTIFY_SOURCE=2)
 set(_link -Wl,-z,relro -Wl,-z,now)
 
+# A cross-build asks for the flags of the architecture it builds for (on arm64, branch
+# protection where x86 has -fcf-protection), not for this machine's.
 find_program(DPKG_BUILDFLAGS dpkg-buildflags)
+set(_host_arch "")
+if(DPKG_BUILDFLAGS AND CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE)
+    execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -q DEB_HOST_ARCH
+        OUTPUT_VARIABLE _arch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    set(_host_arch DEB_HOST_ARCH=${_arch})
+endif()
 if(DPKG_BUILDFLAGS)
     foreach(kind CXXFLAGS CPPFLAGS LDFLAGS)
         execute_process(
-            COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
+            COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all ${_host_arch}
                     ${DPKG_BUILDFLAGS} --get ${kind}
             OUTPUT_VARIABLE _flags OUTPUT_STRIP_TRAILING_WHITESPACE)
         separate_arguments(_flags UNIX_COMMAND "${_flags}")

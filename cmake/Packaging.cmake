@@ -60,7 +60,13 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PROJECT_HOMEPAGE_URL}")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quillora keeps short notes in one window: a list of titles, previews and
 dates above a viewer. Notes are saved atomically in one file, notes.dat,
 in the directory Quillora is started from.")
-# Library dependencies are worked out from the binary by dpkg-shlibdeps.
+# Library dependencies are worked out from the binary by dpkg-shlibdeps; for a cross-build
+# it is run with DEB_HOST_ARCH set to the package's architecture (make arm64-package), so
+# that they come from that architecture's libraries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE)
+    execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -q DEB_HOST_ARCH
+        OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE)
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 include(CPack)

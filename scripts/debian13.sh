@@ -2,21 +2,31 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command in Debian 13: on a Debian 13 machine as it is, elsewhere inside a minimal
 # Debian 13 system that mmdebstrap makes from Debian's archive, with every package of the
-# tests and of the Windows build already in it. The system is kept in the user's cache and
-# made anew when its recipe (this script, or the package lists of install-deps.sh) changes.
-# Bubblewrap enters it with this checkout, the current directory and the cache of Qt for
-# Windows at the same paths as outside, and the machine's network.
+# tests and of the Windows build already in it. Called as debian12-arm64.sh, it runs the
+# command in a Debian 12 system of its own for the arm64 cross-build instead, with the
+# arm64 libraries beside the amd64 tools (multiarch) and QEMU to run what it builds, so
+# that this machine's own packages never change for them. A system is kept in the user's
+# cache and made anew when its recipe (this script, or the package lists of
+# install-deps.sh) changes. Bubblewrap enters it with this checkout, the current directory
+# and the cache of Qt for Windows at the same paths as outside, and the machine's network.
 #   scripts/debian13.sh COMMAND [ARG ...]
 #   scripts/debian13.sh --native   succeeds where this machine is Debian 13 or newer
+#   scripts/debian12-arm64.sh COMMAND [ARG ...]
 # Root is needed nowhere: without it, mmdebstrap makes the system in a user namespace (it
 # needs the user's ranges in /etc/subuid and /etc/subgid) and bubblewrap enters it as the
 # root of a namespace of its own. The whole script is one block, read before it runs.
 set -euo pipefail
 {
 
-native() {
-    (. /etc/os-release && [ "$ID" = debian ] && [ "${VERSION_ID%%.*}" -ge 13 ]) 2>/dev/null
-}
+if [ "$(basename "$0")" = debian12-arm64.sh ]; then
+    system=debian12-arm64 suite=bookworm tasks=arm64 architectures=amd64,arm64
+    native() { false; }
+else
+    system=debian13 suite=trixie tasks="test windows" architectures=amd64
+    native() {
+        (. /etc/os-release && [ "$ID" = debian ] && [ "${VERSION_ID%%.*}" -ge 13 ]) 2>/dev/null
+    }
+fi
 if [ "${1:-}" = --native ]; then
     native
     exit
@@ -36,34 +46,36 @@ command -v mmdebstrap >/dev/null && command -v bwrap >/dev/null && command -v ne
         mmdebstrap bubblewrap uidmap
 }
 
-packages=$( (for task in test windows; do "$here/scripts/install-deps.sh" --list $task; done
-    echo git ca-certificates libclang-rt-dev) | tr -s ' \n' '\n\n' | sort -u | tr '\n' ' ')
+packages=$( (for task in $tasks; do "$here/scripts/install-deps.sh" --list "$task"; done
+    echo git ca-certificates
+    [ "$suite" != trixie ] || echo libclang-rt-dev) | tr -s ' \n' '\n\n' | sort -u | tr '\n' ' ')
 key=$( (grep -v '^[[:space:]]*#' "$0" && echo "$packages") | sha256sum | cut -c1-12)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/quillora
-root=$cache/debian13-$key
+root=$cache/$system-$key
 
 # Two commands started at once (CI runs its checks beside the build of Qt) make the
 # system once: the second waits for the first.
 mkdir -p "$cache"
-exec 9>"$cache/debian13.lock"
+exec 9>"$cache/$system.lock"
 flock 9
 if [ ! -f "$root.complete" ]; then
-    echo "Making a minimal Debian 13 system in $root (a few minutes)" >&2
-    rm -rf "$cache"/debian13-*
+    echo "Making a minimal $system system in $root (a few minutes)" >&2
+    rm -rf "$cache/$system"-*
     archive=http://deb.debian.org/debian
     # deb-src too: Qt for Windows is built from the source of the Qt installed here.
-    sources=$(for suite in trixie trixie-updates; do
-        echo "deb $archive $suite main" && echo "deb-src $archive $suite main"
+    sources=$(for part in $suite $suite-updates; do
+        echo "deb $archive $part main" && echo "deb-src $archive $part main"
     done
-        echo "deb $archive-security trixie-security main"
-        echo "deb-src $archive-security trixie-security main")
-    options=(--variant=minbase --include="${packages// /,}" --skip=cleanup/apt/lists)
+        echo "deb $archive-security $suite-security main"
+        echo "deb-src $archive-security $suite-security main")
+    options=(--variant=minbase --architectures=$architectures --include="${packages// /,}"
+        --skip=cleanup/apt/lists)
     if [ "$(id -u)" = 0 ]; then
-        mmdebstrap --mode=root "${options[@]}" trixie "$root" - <<<"$sources" >"$cache/debian13.log" 2>&1 ||
-            { tail -n 40 "$cache/debian13.log" >&2; exit 1; }
+        mmdebstrap --mode=root "${options[@]}" $suite "$root" - <<<"$sources" >"$cache/$system.log" 2>&1 ||
+            { tail -n 40 "$cache/$system.log" >&2; exit 1; }
     else
-        mmdebstrap --mode=unshare "${options[@]}" trixie "$root.tar" - <<<"$sources" \
-            >"$cache/debian13.log" 2>&1 || { tail -n 40 "$cache/debian13.log" >&2; exit 1; }
+        mmdebstrap --mode=unshare "${options[@]}" $suite "$root.tar" - <<<"$sources" \
+            >"$cache/$system.log" 2>&1 || { tail -n 40 "$cache/$system.log" >&2; exit 1; }
         mkdir "$root"
         tar -C "$root" -xf "$root.tar" --no-same-owner --exclude='./dev/*'
         rm "$root.tar"
@@ -74,14 +86,14 @@ if [ ! -f "$root.complete" ]; then
 fi
 exec 9>&-
 
-# The command's environment is Debian 13's, with the few variables that the make targets
+# The command's environment is the system's, with the few variables that the make targets
 # and CI read; /tmp is its own, and its processes end with it.
 args=(--bind "$root" / --proc /proc --dev /dev --perms 1777 --tmpfs /tmp
     --perms 1777 --tmpfs /dev/shm --ro-bind /etc/resolv.conf /etc/resolv.conf
     --bind "$cache" "$cache" --bind "$here" "$here" --unshare-pid --die-with-parent
     --cap-add ALL --clearenv --setenv HOME /root --setenv LANG C.UTF-8
     --setenv PATH /usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
-    --setenv XDG_CACHE_HOME "$(dirname "$cache")")
+    --setenv XDG_CACHE_HOME "$(dirname "$cache")" --setenv QUILLORA_SYSTEM "$system")
 case $PWD/ in
 "$here"/*) ;;
 *) args+=(--bind "$PWD" "$PWD") ;;

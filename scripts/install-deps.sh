@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian/Ubuntu packages that one of Quillora's tasks needs, and nothing when
 # they are all present. Uses sudo when not run as root.
-#   scripts/install-deps.sh [--list] run|package|test|windows [extra-package ...]
+#   scripts/install-deps.sh [--list] run|package|test|windows|arm64 [extra-package ...]
 #     run      building and running Quillora
 #     package  also what CPack needs to build the Debian package
 #     test     also everything the test suite drives: sanitizers and libFuzzer (clang),
@@ -10,6 +10,9 @@
 #              checkers of the package (lintian, hardening-check from devscripts)
 #     windows  the MinGW-w64 cross-compiler, Wine and NSIS for the Windows build, and
 #              tclsh, which makes SQLite's source into the one file that it builds
+#     arm64    the cross-build for 64-bit ARM with Debian's multiarch: the cross-compiler,
+#              the arm64 libraries beside this machine's Qt tools, QEMU to run what it
+#              builds, and the tools of its tests and of its package's checks
 #   --list only prints the packages, for a system made with them (scripts/debian13.sh)
 set -eu
 
@@ -27,14 +30,19 @@ test="$package clang
 windows="$run ninja-build dpkg-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     icoutils wine64 fonts-wine xvfb xauth openbox xdotool wmctrl inotify-tools nsis
     imagemagick tcl"
+arm64="cmake make g++ dpkg-dev file qt6-base-dev qt6-base-dev-tools fonts-dejavu-core
+    crossbuild-essential-arm64 qt6-base-dev:arm64 qt6-qpa-plugins:arm64 libgl-dev:arm64
+    libsqlite3-dev:arm64 qt6-wayland:arm64 qemu-user xvfb xauth openbox xdotool wmctrl weston
+    strace dbus-daemon lintian devscripts"
 
 case $task in
 run) packages=$run ;;
 package) packages=$package ;;
 test) packages=$test ;;
 windows) packages=$windows ;;
+arm64) packages=$arm64 ;;
 *)
-    echo "usage: $0 run|package|test|windows [extra-package ...]" >&2
+    echo "usage: $0 run|package|test|windows|arm64 [extra-package ...]" >&2
     exit 2
     ;;
 esac
@@ -62,9 +70,15 @@ as_root() {
 install() {
     echo "Installing: $1"
     as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $1
+    # An install that would remove packages stops instead: arm64 libraries must never
+    # take this machine's own away.
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        --no-remove $1
 }
 
+if [ "$task" = arm64 ] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    as_root dpkg --add-architecture arm64
+fi
 todo=$(missing "$packages")
 [ -z "$todo" ] || install "$todo"
 

@@ -16,15 +16,45 @@
 # Newer versions of hardening-check (Debian 13) also look for stack-clash probes, which a
 # program whose stack frames are all small has none of: that "unknown" passes only where
 # the compile options ask for -fstack-clash-protection. Their branch-protection check is
-# about arm64 and is left out on other processors.
+# left to this script's own, below. The checks follow the binary's own
+# processor, not this machine's: an arm64 build checked here is checked as arm64. There,
+# branch protection (BTI and PAC) is checked where the compile options ask for it, and
+# control-flow protection, an x86 mark, is left out.
 set -euo pipefail
 binary=$1 options=${2-}
 waive=()
-if [ "$(uname -m)" = x86_64 ] &&
-    ! readelf -n "$(${CC:-cc} -print-file-name=Scrt1.o)" | grep -q 'x86 feature: IBT, SHSTK'; then
+machine=$(readelf -h "$binary" | sed -n 's/^[[:space:]]*Machine:[[:space:]]*//p')
+case $machine in
+AArch64) triple=aarch64-linux-gnu ;;
+*X86-64) triple=x86_64-linux-gnu ;;
+*) echo "FAIL: $binary is for $machine" >&2; exit 1 ;;
+esac
+cc=${CC:-$triple-gcc}
+command -v "$cc" >/dev/null || cc=cc
+if [ "$triple" = x86_64-linux-gnu ] &&
+    ! readelf -n "$("$cc" -print-file-name=Scrt1.o)" | grep -q 'x86 feature: IBT, SHSTK'; then
     pads=$(objdump -d --no-show-raw-insn "$binary" | grep -c 'endbr64' || true)
     [ "$pads" -ge 100 ] || { echo "FAIL: $pads landing pads in $binary" >&2; exit 1; }
     echo "control-flow protection: the C library's start files carry no mark; $pads landing pads"
+    waive+=(--nocfprotection)
+fi
+if [ "$triple" = aarch64-linux-gnu ]; then
+    # The mark, or where the C library's start files carry none, our code's landing pads
+    # (bti) and signed return addresses (paciasp).
+    if grep -q -- '-mbranch-protection=standard' <<<"$options"; then
+        if readelf -n "$binary" | grep -q 'AArch64 feature: BTI, PAC'; then
+            echo "branch protection: marked BTI, PAC"
+        else
+            code=$(aarch64-linux-gnu-objdump -d --no-show-raw-insn "$binary")
+            bti=$(grep -cw bti <<<"$code" || true) pac=$(grep -cw paciasp <<<"$code" || true)
+            [ "$bti" -ge 100 ] && [ "$pac" -ge 100 ] ||
+                { echo "FAIL: $bti landing pads and $pac signed returns in $binary" >&2; exit 1; }
+            echo "branch protection: the C library's start files carry no mark; $bti landing" \
+                "pads, $pac signed returns"
+        fi
+    else
+        echo "branch protection: not asked for by this system's build flags"
+    fi
     waive+=(--nocfprotection)
 fi
 imports=$(nm -D --undefined-only "$binary")
@@ -36,7 +66,7 @@ if ! grep -qE '__[[:alnum:]_]+_chk(@|$)' <<<"$imports"; then
     echo "fortified functions: none left to check at run time"
     waive+=(--nofortify)
 fi
-if grep -q nobranchprotection "$(command -v hardening-check)" && [ "$(uname -m)" != aarch64 ]; then
+if grep -q nobranchprotection "$(command -v hardening-check)"; then
     waive+=(--nobranchprotection)
 fi
 report=$(hardening-check "${waive[@]}" "$binary") || { echo "$report"; exit 1; }

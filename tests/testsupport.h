@@ -137,6 +137,17 @@ struct SystemCalls
 };
 #endif
 
+// Why a test that needs SystemCalls is skipped.
+inline const char *withoutSystemCalls()
+{
+#ifdef QUILLORA_EMULATED
+    return "not under emulation: libfiu's preloaded wrappers would load into the emulator, "
+           "not into the emulated program";
+#else
+    return "needs libfiu's preloaded wrappers (fiu-utils)";
+#endif
+}
+
 template <typename TestClass> int runTests(int argc, char **argv)
 {
     TestSandbox sandbox;

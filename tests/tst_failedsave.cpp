@@ -264,7 +264,7 @@ void TestFailedSave::leavingWithNotesThatCannotBeSaved()
     QFETCH(Outcome, outcome);
 
     if (!failing.isEmpty() && !SystemCalls::available())
-        QSKIP("needs libfiu's preloaded wrappers (fiu-utils)");
+        QSKIP(withoutSystemCalls());
     const QString dir = workDir->filePath(QStringLiteral("place"));
     QVERIFY(QDir().mkpath(dir));
     if (place != Place::ReadOnlyFileSystem && place != Place::NoRoomForBackup) {

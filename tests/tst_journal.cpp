@@ -370,7 +370,7 @@ void TestJournal::damagedJournalCostsNoNote()
             // journal is removed.
             std::optional<SystemCalls> faults;
             if (!SystemCalls::available())
-                QSKIP("needs libfiu's preloaded wrappers (fiu-utils)");
+                QSKIP(withoutSystemCalls());
             faults.emplace(QByteArrayList{"posix/io/dir/unlink@1"});
             window.close();
             QVERIFY(QFile::exists(Journal));
@@ -509,7 +509,7 @@ void TestJournal::damagedJournalCostsNoNote()
 void TestJournal::journalIsOnDiskBeforeTheListShowsTheChange()
 {
     if (!SystemCalls::available())
-        QSKIP("needs libfiu's preloaded wrappers (fiu-utils)");
+        QSKIP(withoutSystemCalls());
     RecoveryBoxes boxes;
     // Watched only while the window lives.
     std::optional<SystemCalls> watched;

@@ -8,11 +8,33 @@ QUILLORA=$(realpath "$1")
 NOTESGEN=$(realpath "${2:-/dev/null}")
 SANDBOX=$(mktemp -d "${TMPDIR:-/tmp}/quillora-e2e.XXXXXX")
 
+# A build for another processor ($QUILLORA_EMULATOR, such as qemu-aarch64) runs under QEMU's
+# user-mode emulation: both programs are called through scripts that exec the emulator, so
+# a background job's pid is the emulated program's own. The emulated program draws
+# without OpenGL (on X and on Wayland), so that no GPU driver is emulated. PROGRAM_EXE is what /proc/<pid>/exe
+# of the running program names. Waits for a window or an exit are three times as long.
+EMULATOR=${QUILLORA_EMULATOR:-}
+PROGRAM_EXE=$QUILLORA
+SLOWER=1
+if [ -n "$EMULATOR" ]; then
+    PROGRAM_EXE=$(realpath "$(command -v "$EMULATOR")") || { echo "FAIL: no $EMULATOR" >&2; exit 1; }
+    mkdir "$SANDBOX/bin"
+    for tool in quillora notesgen; do
+        target=$QUILLORA
+        [ $tool = quillora ] || target=$NOTESGEN
+        printf '#!/bin/sh\nexec "%s" "%s" "$@"\n' "$PROGRAM_EXE" "$target" >"$SANDBOX/bin/$tool"
+    done
+    chmod +x "$SANDBOX/bin/quillora" "$SANDBOX/bin/notesgen"
+    QUILLORA=$SANDBOX/bin/quillora NOTESGEN=$SANDBOX/bin/notesgen
+    export QT_XCB_GL_INTEGRATION=none QT_WAYLAND_CLIENT_BUFFER_INTEGRATION=none
+    SLOWER=3
+fi
+
 # Nothing of the caller's environment reaches the programs started here but what is
 # allowed below; the rest stays readable by the script itself. A caller's session bus,
 # accessibility bus, input method or platform theme would make the program talk to the
 # caller's desktop, or wait for it. Inside a Wine session its own variables pass too.
-allowed='^(PATH|LANG|TMPDIR|[AL]SAN_OPTIONS|UBSAN_OPTIONS)$'
+allowed='^(PATH|LANG|TMPDIR|[AL]SAN_OPTIONS|UBSAN_OPTIONS|QT_XCB_GL_INTEGRATION|QT_WAYLAND_CLIENT_BUFFER_INTEGRATION)$'
 [ -z "${QUILLORA_WINE_SESSION:-}" ] ||
     allowed='^(PATH|LANG|TMPDIR|DISPLAY|WINE[A-Z]*|QUILLORA_WINE_SESSION)$'
 for variable in $(compgen -e); do
@@ -129,11 +151,13 @@ close_window() {
 }
 
 wait_window() {
-    wait_for "${2:-20}" has_window "$1" || fail "no window titled '$1'"
+    wait_for $((${2:-20} * SLOWER)) has_window "$1" || fail "no window titled '$1'"
     window_id "$1"
 }
 
-# Waits until the process has installed its handler for SIGTERM.
+# Waits until the process has installed its handler for SIGTERM. Under emulation QEMU's own
+# handlers show at once, so there the program's window is waited for instead, or without
+# an X server (Wayland), the program is given the time that it takes there to start.
 catches_sigterm() {
     local mask
     mask=$(sed -n 's/^SigCgt:\s*//p' "/proc/$1/status" 2>/dev/null) || return 1
@@ -141,12 +165,19 @@ catches_sigterm() {
 }
 
 wait_handler() {
+    if [ -n "$EMULATOR" ] && [ -z "$XVFB_PID" ]; then
+        sleep 6
+        return
+    elif [ -n "$EMULATOR" ]; then
+        wait_for $((20 * SLOWER)) has_window Quillora || fail "process $1 never showed its window"
+        return
+    fi
     wait_for 20 catches_sigterm "$1" || fail "process $1 never caught SIGTERM"
 }
 
 # Waits for a background process of this shell, at most SECONDS, and sets EXIT_CODE.
 wait_exit() {
-    local pid=$1 seconds=${2:-20}
+    local pid=$1 seconds=$((${2:-20} * SLOWER))
     # The watchdog ends by itself soon after the process is gone, so it never outlives
     # the test holding its output open.
     (

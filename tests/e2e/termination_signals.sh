@@ -13,7 +13,7 @@ exec 4<>"$SANDBOX/xauthority"
 # The program itself, not the shell that forks it: until that shell has closed its own copy
 # of the FIFO and started the program, the FIFO shows among its files too.
 reads_authority() {
-    [ "$(readlink "/proc/$1/exe")" = "$QUILLORA" ] && ls -l "/proc/$1/fd" | grep -q xauthority
+    [ "$(readlink "/proc/$1/exe")" = "$PROGRAM_EXE" ] && ls -l "/proc/$1/fd" | grep -q xauthority
 }
 
 "$NOTESGEN" write notes.dat 50 7 2
