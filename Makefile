@@ -15,7 +15,7 @@ CTEST_ARGS ?= --output-on-failure -j$(JOBS)
 AS_ROOT    := $(if $(filter 0,$(shell id -u)),,sudo)
 APT        := $(AS_ROOT) env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o Dpkg::Use-Pty=0
 
-.PHONY: deps test-deps package-check debian13 arm64 arm64-build arm64-test arm64-package windows-deps windows-build windows windows-package windows-screenshots build run test test-main test-sanitizers test-fuzz bench package release screenshots format clean
+.PHONY: deps test-deps package-check debian13 arm64 arm64-build arm64-test arm64-deb arm64-package windows-deps windows-build windows windows-package windows-screenshots build run test test-main test-sanitizers test-fuzz bench package release screenshots format clean
 
 # What building and running need; the test suite's tools come with make test.
 deps:
@@ -106,8 +106,10 @@ arm64-build:
 arm64-test: arm64-build
 	ctest --test-dir $(ARM64_BUILD) $(CTEST_ARGS)
 
-arm64-package: arm64-build
+arm64-deb: arm64-build
 	DEB_HOST_ARCH=arm64 cmake --build $(ARM64_BUILD) --target package
+
+arm64-package: arm64-deb
 	lintian --fail-on error,warning $(ARM64_BUILD)/quillora_*_arm64.deb
 	$(APT) install ./$(ARM64_BUILD)/quillora_*_arm64.deb
 	bash tests/hardening.sh /usr/bin/quillora \
@@ -118,7 +120,7 @@ arm64-package: arm64-build
 
 arm64: arm64-test arm64-package
 else
-arm64-build arm64-test arm64-package arm64:
+arm64-build arm64-test arm64-deb arm64-package arm64:
 	scripts/debian12-arm64.sh $(MAKE) $@
 endif
 
@@ -132,9 +134,10 @@ debian13:
 	git clone -q --no-local . build-debian13/check
 	scripts/debian13.sh $(MAKE) -C build-debian13/check $(DEBIAN13_GOALS)
 
-# release/: the packages of both systems and the sources, once every test suite has passed
-# and two builds in two clones have come out byte for byte the same.
-release: test windows-package
+# release/: the packages of both systems (the Debian one for amd64 and for arm64) and the
+# sources, once every test suite has passed and two builds in two clones have come out
+# byte for byte the same.
+release: test windows-package arm64
 	scripts/release.sh
 
 bench: deps
