@@ -94,8 +94,10 @@ for ((i = 1; i <= journal_kills; i++)); do
     pid=$!
     main=$(wait_window Quillora 60)
     add_new_note "$main" "Groceries" "milk and eggs" "bread"
-    # Under emulation the New Note window has been seen to go before the Add was taken, so
-    # that a signal right after it came first: there the program is given a moment.
+    # New Note's window goes just before the note is recorded, and the first record also
+    # makes the journal. Under emulation that takes long enough for a kill right after the
+    # window has gone to come first (typing that recent may be lost): there the record is
+    # given a moment.
     ((SLOWER == 1)) || sleep_ms 900
     if ((i % 3 != 1)); then
         ask_to_end
