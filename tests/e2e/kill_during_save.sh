@@ -95,10 +95,10 @@ for ((i = 1; i <= journal_kills; i++)); do
     main=$(wait_window Quillora 60)
     add_new_note "$main" "Groceries" "milk and eggs" "bread"
     # New Note's window goes just before the note is recorded, and the first record also
-    # makes the journal. Under emulation that takes long enough for a kill right after the
-    # window has gone to come first (typing that recent may be lost): there the record is
-    # given a moment.
-    ((SLOWER == 1)) || sleep_ms 900
+    # makes the journal: on a busy machine, and more so under emulation, a kill right after
+    # the window has gone can come first (typing that recent may be lost, as the README
+    # says). The record is given a moment.
+    sleep_ms $((300 * SLOWER))
     if ((i % 3 != 1)); then
         ask_to_end
         sleep_ms $((RANDOM % total_ms))
