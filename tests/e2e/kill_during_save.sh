@@ -31,8 +31,6 @@ else
     rescue_dir=$XDG_DATA_HOME/Tolvane/Quillora
 fi
 
-sleep_ms() { sleep "$(printf '%d.%03d' $(($1 / 1000)) $(($1 % 1000)))"; }
-
 # Starts the program on notes.dat and asks it to save and end once its window is up.
 start_and_terminate() {
     run
@@ -112,7 +110,7 @@ for ((i = 1; i <= journal_kills; i++)); do
         recovered=$((recovered + 1))
         xdotool windowactivate --sync "$(window_id "Notes Recovered")" >/dev/null 2>&1 || true
         xdotool key Return
-        wait_for 10 bash -c "! xdotool search --onlyvisible --name '^Notes Recovered\$'" ||
+        wait_for $((10 * SLOWER)) bash -c "! xdotool search --onlyvisible --name '^Notes Recovered\$'" ||
             fail "the recovery box stayed"
     elif ((i % 3 == 1)); then
         fail "journal kill $i: killed right after the Add, and nothing was recovered"

@@ -11,8 +11,9 @@ SANDBOX=$(mktemp -d "${TMPDIR:-/tmp}/quillora-e2e.XXXXXX")
 # A build for another processor ($QUILLORA_EMULATOR, such as qemu-aarch64) runs under QEMU's
 # user-mode emulation: both programs are called through scripts that exec the emulator, so
 # a background job's pid is the emulated program's own. The emulated program draws
-# without OpenGL (on X and on Wayland), so that no GPU driver is emulated. PROGRAM_EXE is what /proc/<pid>/exe
-# of the running program names. Waits for a window or an exit are three times as long.
+# without OpenGL (on X and on Wayland), so that no GPU driver is emulated. PROGRAM_EXE is
+# what /proc/<pid>/exe of the running program names. Waits for a window or an exit, and
+# the pauses for input, are three times as long.
 EMULATOR=${QUILLORA_EMULATOR:-}
 PROGRAM_EXE=$QUILLORA
 SLOWER=1
@@ -197,7 +198,7 @@ wait_exit() {
 # example "Down" for the first entry and "Up" for the last.
 notes_menu() {
     xdotool mousemove --window "$1" 24 10 click 1
-    sleep 0.5
+    sleep_ms $((500 * SLOWER))
     # shellcheck disable=SC2086
     xdotool key --clearmodifiers $2 Return
 }
@@ -211,7 +212,7 @@ type_new_note() {
     local dialog
     dialog=$(wait_window "New Note")
     xdotool windowactivate --sync "$dialog" >/dev/null 2>&1 || true
-    sleep 0.3
+    sleep_ms $((300 * SLOWER))
     xdotool type --delay 20 "$title"
     # Under Wine, xdotool's modifier keys do not reach the program, so the text field could
     # not be left again by keys: there only the title is typed.
@@ -230,8 +231,9 @@ add_new_note() {
     # Back to the title line, where Return presses the default button, "Add".
     [[ $QUILLORA == *.exe ]] || xdotool key shift+Tab
     xdotool key Return
-    wait_for 10 bash -c "! xdotool search --onlyvisible --name '^New Note\$'" ||
+    wait_for $((10 * SLOWER)) bash -c "! xdotool search --onlyvisible --name '^New Note\$'" ||
         fail "the dialog stayed open"
 }
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
+sleep_ms() { sleep "$(printf '%d.%03d' $(($1 / 1000)) $(($1 % 1000)))"; }

@@ -49,9 +49,9 @@ xdotool windowactivate --sync "$box" >/dev/null 2>&1 || true
 xdotool key Return
 dialog=$(wait_window "New Note")
 xdotool windowactivate --sync "$dialog" >/dev/null 2>&1 || true
-sleep 0.3
+sleep_ms $((300 * SLOWER))
 xdotool key Return
-wait_for 10 bash -c "! xdotool search --onlyvisible --name '^New Note\$'" ||
+wait_for $((10 * SLOWER)) bash -c "! xdotool search --onlyvisible --name '^New Note\$'" ||
     fail "the recovered draft was not added"
 close_window Quillora
 wait_exit $pid

@@ -21,7 +21,7 @@ for signal in TERM INT HUP; do
     if [ $signal = HUP ]; then
         XAUTHORITY=$SANDBOX/xauthority "$QUILLORA" 4>&- &
         pid=$!
-        wait_for 20 reads_authority $pid || fail "the program never read its authority file"
+        wait_for $((20 * SLOWER)) reads_authority $pid || fail "the program never read its authority file"
         kill -s $signal $pid
         exec 4>&-
     else
