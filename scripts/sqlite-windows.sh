@@ -55,10 +55,10 @@ mkdir amalgamation
 # SQLite's defaults, less loadable extensions, which the program never allows, and less
 # double-quoted string literals; hardened like the program, with the build folder's name
 # kept out of the object.
-cc=$(sed -n 's/^set(CMAKE_C_COMPILER \${triple}\(.*\))$/x86_64-w64-mingw32\1/p' "$toolchain")
 rm -rf "$prefix"
 mkdir -p "$prefix/include" "$prefix/lib" "$prefix/licenses"
-"$cc" -c -O2 -fstack-protector-strong -ffile-prefix-map="$work=/sqlite" \
+# The toolchain file's C compiler.
+x86_64-w64-mingw32-gcc-posix -c -O2 -fstack-protector-strong -ffile-prefix-map="$work=/sqlite" \
     -DSQLITE_OMIT_LOAD_EXTENSION -DSQLITE_DQS=0 \
     -o sqlite3.o amalgamation/sqlite3.c
 x86_64-w64-mingw32-ar rcsD "$prefix/lib/libsqlite3.a" sqlite3.o

@@ -137,6 +137,20 @@ struct SystemCalls
 };
 #endif
 
+// The whole of a file, or nothing where it cannot be read.
+inline QByteArray readAll(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeAll(const QString &name, const QByteArray &bytes)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
 // Why a test that needs SystemCalls is skipped.
 inline const char *withoutSystemCalls()
 {

@@ -84,19 +84,6 @@ QByteArray bytesOf(const QList<QStringList> &rows)
     return bytes;
 }
 
-QByteArray readAll(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
 QStringList rescueFiles()
 {
     return QDir(rescueDirectory())
@@ -370,12 +357,7 @@ int main(int argc, char **argv)
     canMount = ::unshare(CLONE_NEWNS) == 0 &&
                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 #endif
-    TestSandbox sandbox;
-    QApplication app(argc, argv);
-    UnexpectedBoxGuard guard;
-    app.installEventFilter(&guard);
-    TestFailedSave test;
-    return QTest::qExec(&test, argc, argv);
+    return runTests<TestFailedSave>(argc, argv);
 }
 
 #include "tst_failedsave.moc"

@@ -56,19 +56,6 @@ const QStringList NoteB = {"B", "beta", "2012-05-02 11:30 PM", "beta"};
 const QStringList NoteC = {"C", "gamma", "2012-05-03 09:00 AM", QString()};
 const QByteArray Original = count(3) + row(NoteA) + row(NoteB) + row(NoteC);
 
-QByteArray readAll(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
 QList<QStringList> rowsOf(Quillora &window)
 {
     QList<QStringList> rows;

@@ -59,19 +59,6 @@ namespace {
 
 const QString NotesFile = QStringLiteral("notes.dat");
 
-QByteArray readAll(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString &name, const QByteArray &bytes)
-{
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
 QTreeWidget *noteTree(Quillora &window)
 {
     return window.findChild<QTreeWidget *>();
@@ -127,7 +114,7 @@ void TestPersistence::firstStartAndLeave()
 
 void TestPersistence::loadsInFileOrderWithNothingSelected()
 {
-    writeAll(NotesFile, count(2) + row(NoteA) + row(NoteB));
+    QVERIFY(writeAll(NotesFile, count(2) + row(NoteA) + row(NoteB)));
     Quillora window;
     QTreeWidget *tree = noteTree(window);
     QCOMPARE(tree->topLevelItemCount(), 2);
@@ -143,7 +130,7 @@ void TestPersistence::loadsInFileOrderWithNothingSelected()
 
 void TestPersistence::shortRowsAreSavedPaddedWithNulls()
 {
-    writeAll(NotesFile, count(2) + row({"a", "b"}) + row({}));
+    QVERIFY(writeAll(NotesFile, count(2) + row({"a", "b"}) + row({})));
     startAndLeave();
     QCOMPARE(readAll(NotesFile).toHex(), (count(2) + row({"a", "b", QString(), QString()}) +
                                           row({QString(), QString(), QString(), QString()}))
@@ -172,7 +159,7 @@ void TestPersistence::unconvertiblePositionGoesToTheOrigin()
 void TestPersistence::readOnlyFileIsLeftAlone()
 {
     const QByteArray original = count(1) + row(NoteA);
-    writeAll(NotesFile, original);
+    QVERIFY(writeAll(NotesFile, original));
     QFile::setPermissions(NotesFile, QFileDevice::ReadOwner);
     {
         Quillora window;
@@ -189,7 +176,7 @@ void TestPersistence::fullDiskLeavesThePreviousFile()
 {
 #ifdef Q_OS_UNIX
     const QByteArray original = count(1) + row(NoteA);
-    writeAll(NotesFile, original);
+    QVERIFY(writeAll(NotesFile, original));
     QList<QStringList> many(2000, NoteB);
 
     // A file-size limit makes every write past 1 KiB fail, as a full disk does.
@@ -227,7 +214,7 @@ void TestPersistence::damagedFileIsKeptBeforeItIsReplaced()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(int, rowsLoaded);
-    writeAll(NotesFile, bytes);
+    QVERIFY(writeAll(NotesFile, bytes));
     {
         Quillora window;
         QCOMPARE(noteTree(window)->topLevelItemCount(), rowsLoaded);
@@ -281,7 +268,7 @@ void TestPersistence::anotherWritersFileIsKept()
     QFETCH(bool, kept);
 
     if (!atStart.isEmpty())
-        writeAll(NotesFile, atStart);
+        QVERIFY(writeAll(NotesFile, atStart));
     Quillora window;
     const QList<QStringList> rows =
         atStart.isEmpty() ? QList<QStringList>() : QList<QStringList>{NoteA};
@@ -292,7 +279,7 @@ void TestPersistence::anotherWritersFileIsKept()
                                       QFile::permissions(NotesFile) | QFileDevice::ReadGroup));
     } else if (inPlace) {
         const QDateTime modified = QFileInfo(NotesFile).lastModified();
-        writeAll(NotesFile, written);
+        QVERIFY(writeAll(NotesFile, written));
         QFile file(NotesFile);
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.setFileTime(modified.addMSecs(-1), QFileDevice::FileModificationTime));
@@ -303,7 +290,7 @@ void TestPersistence::anotherWritersFileIsKept()
         // still exists, it cannot take over the old one's inode.
         struct stat before;
         QVERIFY(::stat(NotesFile.toLocal8Bit().constData(), &before) == 0);
-        writeAll(QStringLiteral("theirs.tmp"), written);
+        QVERIFY(writeAll(QStringLiteral("theirs.tmp"), written));
         QVERIFY(::rename("theirs.tmp", NotesFile.toLocal8Bit().constData()) == 0);
         const struct timespec times[2] = {before.st_atim, before.st_mtim};
         QVERIFY(::utimensat(AT_FDCWD, NotesFile.toLocal8Bit().constData(), times, 0) == 0);
@@ -316,7 +303,7 @@ void TestPersistence::anotherWritersFileIsKept()
         QSKIP("needs Linux file times");
 #endif
     } else if (!written.isEmpty()) {
-        writeAll(QStringLiteral("theirs.tmp"), written);
+        QVERIFY(writeAll(QStringLiteral("theirs.tmp"), written));
         QFile::remove(NotesFile);
         QVERIFY(QFile::rename(QStringLiteral("theirs.tmp"), NotesFile));
     }
@@ -347,9 +334,9 @@ void TestPersistence::anotherWritersFileIsKept()
 void TestPersistence::backupNeverReplacesAnEarlierOne()
 {
     const QDateTime when(QDate(2026, 12, 7), QTime(14, 30, 15));
-    writeAll(NotesFile, QByteArray("first"));
+    QVERIFY(writeAll(NotesFile, QByteArray("first")));
     QVERIFY(keepBackupOf(NotesFile, when));
-    writeAll(NotesFile, QByteArray("second"));
+    QVERIFY(writeAll(NotesFile, QByteArray("second")));
     QVERIFY(keepBackupOf(NotesFile, when));
     QCOMPARE(backups(),
              QStringList({"notes.dat.bak-20261207-143015", "notes.dat.bak-20261207-143015-1"}));
@@ -373,7 +360,7 @@ void TestPersistence::fileThatCannotBeKeptIsNotReplaced()
 #ifdef Q_OS_UNIX
     // Write-only: it cannot be read at start-up, nor copied aside before the save.
     const QByteArray original = count(1) + row(NoteA);
-    writeAll(NotesFile, original);
+    QVERIFY(writeAll(NotesFile, original));
     QFile::setPermissions(NotesFile, QFileDevice::WriteOwner);
     {
         Quillora window;
@@ -421,7 +408,7 @@ void TestPersistence::permissions()
 void TestPersistence::savesInPlaceWhereNoTemporaryFileCanBeMade()
 {
 #ifdef Q_OS_UNIX
-    writeAll(NotesFile, count(1) + row(NoteA));
+    QVERIFY(writeAll(NotesFile, count(1) + row(NoteA)));
     const auto dirMode = QFile::permissions(workDir->path());
     QFile::setPermissions(workDir->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     {
