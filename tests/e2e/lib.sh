@@ -111,11 +111,13 @@ start_x() {
     read -r -t 20 number <"$fifo" || fail "Xvfb did not start"
     export DISPLAY=:$number
     # While another test's server ends (ctest -j), a new one on the same number can turn
-    # its first clients away; a window manager that gave up for that is started again.
-    for _ in 1 2 3; do
+    # its first clients away; a window manager that gave up for that is started again, a
+    # moment later.
+    for _ in 1 2 3 4 5; do
         openbox >"$SANDBOX/openbox.log" 2>&1 &
         WM_PID=$!
         wait_for 10 wm_settled $WM_PID && wmctrl -m >/dev/null 2>&1 && return
+        sleep 0.5
     done
     fail "no window manager on $DISPLAY: $(cat "$SANDBOX/openbox.log")"
 }
