@@ -95,9 +95,15 @@ endif
 # aarch64 cross-compiler, the arm64 libraries and this machine's Qt tools; every test runs
 # under QEMU's user-mode emulation. make arm64-package also makes the arm64 .deb, checks it
 # with lintian, installs it with apt beside the system's arm64 libraries and starts the
-# installed program under QEMU.
+# installed program under QEMU. ARM64_SYSTEM=debian13 does the same in a Debian 13 system
+# (scripts/debian13-arm64.sh), with its Qt 6.8 and its compiler's branch protection.
+ARM64_SYSTEM ?= debian12
+ifeq ($(ARM64_SYSTEM),debian12)
 ARM64_BUILD ?= build-arm64
-ifeq ($(QUILLORA_SYSTEM),debian12-arm64)
+else
+ARM64_BUILD ?= build-arm64-$(ARM64_SYSTEM)
+endif
+ifeq ($(QUILLORA_SYSTEM),$(ARM64_SYSTEM)-arm64)
 arm64-build:
 	cmake -S . -B $(ARM64_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLORA_BUILD_BENCH=OFF \
 		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/linux/aarch64-linux-gnu.cmake
@@ -121,7 +127,7 @@ arm64-package: arm64-deb
 arm64: arm64-test arm64-package
 else
 arm64-build arm64-test arm64-deb arm64-package arm64:
-	scripts/debian12-arm64.sh $(MAKE) $@
+	scripts/$(ARM64_SYSTEM)-arm64.sh $(MAKE) ARM64_SYSTEM=$(ARM64_SYSTEM) $@
 endif
 
 # What CI checks on Debian 13, run on any machine: a fresh clone of the commit checked out,

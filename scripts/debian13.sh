@@ -2,31 +2,38 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command in Debian 13: on a Debian 13 machine as it is, elsewhere inside a minimal
 # Debian 13 system that mmdebstrap makes from Debian's archive, with every package of the
-# tests and of the Windows build already in it. Called as debian12-arm64.sh, it runs the
-# command in a Debian 12 system of its own for the arm64 cross-build instead, with the
-# arm64 libraries beside the amd64 tools (multiarch) and QEMU to run what it builds, so
-# that this machine's own packages never change for them. A system is kept in the user's
+# tests and of the Windows build already in it. Called as debian12-arm64.sh or
+# debian13-arm64.sh, it runs the command in a Debian 12 or 13 system of its own for the
+# arm64 cross-build instead, with the arm64 libraries beside the amd64 tools (multiarch)
+# and QEMU to run what it builds, so that this machine's own packages never change for
+# them. A system is kept in the user's
 # cache and made anew when its recipe (this script, or the package lists of
 # install-deps.sh) changes. Bubblewrap enters it with this checkout, the current directory
 # and the cache of Qt for Windows at the same paths as outside, and the machine's network.
 #   scripts/debian13.sh COMMAND [ARG ...]
 #   scripts/debian13.sh --native   succeeds where this machine is Debian 13 or newer
 #   scripts/debian12-arm64.sh COMMAND [ARG ...]
+#   scripts/debian13-arm64.sh COMMAND [ARG ...]
 # Root is needed nowhere: without it, mmdebstrap makes the system in a user namespace (it
 # needs the user's ranges in /etc/subuid and /etc/subgid) and bubblewrap enters it as the
 # root of a namespace of its own. The whole script is one block, read before it runs.
 set -euo pipefail
 {
 
-if [ "$(basename "$0")" = debian12-arm64.sh ]; then
-    system=debian12-arm64 suite=bookworm tasks=arm64 architectures=amd64,arm64
+case $(basename "$0") in
+debian12-arm64.sh | debian13-arm64.sh)
+    system=$(basename "$0" .sh) tasks=arm64 architectures=amd64,arm64
+    suite=bookworm
+    [ "$system" = debian12-arm64 ] || suite=trixie
     native() { false; }
-else
+    ;;
+*)
     system=debian13 suite=trixie tasks="test windows" architectures=amd64
     native() {
         (. /etc/os-release && [ "$ID" = debian ] && [ "${VERSION_ID%%.*}" -ge 13 ]) 2>/dev/null
     }
-fi
+    ;;
+esac
 if [ "${1:-}" = --native ]; then
     native
     exit
@@ -48,7 +55,7 @@ command -v mmdebstrap >/dev/null && command -v bwrap >/dev/null && command -v ne
 
 packages=$( (for task in $tasks; do "$here/scripts/install-deps.sh" --list "$task"; done
     echo git ca-certificates
-    [ "$suite" != trixie ] || echo libclang-rt-dev) | tr -s ' \n' '\n\n' | sort -u | tr '\n' ' ')
+    [ "$system" != debian13 ] || echo libclang-rt-dev) | tr -s ' \n' '\n\n' | sort -u | tr '\n' ' ')
 key=$( (grep -v '^[[:space:]]*#' "$0" && echo "$packages") | sha256sum | cut -c1-12)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/quillora
 root=$cache/$system-$key
@@ -60,7 +67,13 @@ exec 9>"$cache/$system.lock"
 flock 9
 if [ ! -f "$root.complete" ]; then
     echo "Making a minimal $system system in $root (a few minutes)" >&2
-    rm -rf "$cache/$system"-*
+    # The systems made before from other recipes go; another system's name may begin
+    # with this one's (debian13-arm64 beside debian13), so only a key may follow it.
+    for old in "$cache/$system"-*; do
+        rest=${old#"$cache/$system"-}
+        case ${rest%%.*} in *[!0-9a-f]* | '') continue ;; esac
+        rm -rf "$old"
+    done
     archive=http://deb.debian.org/debian
     # deb-src too: Qt for Windows is built from the source of the Qt installed here.
     sources=$(for part in $suite $suite-updates; do

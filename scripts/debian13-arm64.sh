@@ -1,0 +1,1 @@
+debian13.sh
