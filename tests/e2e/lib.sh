@@ -153,6 +153,13 @@ close_window() {
     wait_for 10 wmctrl -c "$1" || fail "could not ask '$1' to close"
 }
 
+# Activates the window and waits until it has the focus: on a busy machine the window
+# manager may hand the focus back to another window just after a box has gone.
+focus_window() {
+    wait_for $((5 * SLOWER)) bash -c 'xdotool windowactivate --sync "$0" >/dev/null 2>&1 || :
+        sleep 0.2; [ "$(xdotool getactivewindow)" = "$0" ]' "$1"
+}
+
 wait_window() {
     wait_for $((${2:-20} * SLOWER)) has_window "$1" || fail "no window titled '$1'"
     window_id "$1"

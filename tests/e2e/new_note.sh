@@ -48,7 +48,7 @@ box=$(wait_window "Notes Recovered")
 xdotool windowactivate --sync "$box" >/dev/null 2>&1 || true
 xdotool key Return
 dialog=$(wait_window "New Note")
-xdotool windowactivate --sync "$dialog" >/dev/null 2>&1 || true
+focus_window "$dialog" || fail "the recovered draft's window never got the focus"
 sleep_ms $((300 * SLOWER))
 xdotool key Return
 wait_for $((10 * SLOWER)) bash -c "! xdotool search --onlyvisible --name '^New Note\$'" ||
