@@ -6,9 +6,8 @@
 # debian13-arm64.sh, it runs the command in a Debian 12 or 13 system of its own for the
 # arm64 cross-build instead, with the arm64 libraries beside the amd64 tools (multiarch)
 # and QEMU to run what it builds, so that this machine's own packages never change for
-# them. A system is kept in the user's
-# cache and made anew when its recipe (this script, or the package lists of
-# install-deps.sh) changes. Bubblewrap enters it with this checkout, the current directory
+# them. A system is kept in the user's cache and made anew when its recipe (this script,
+# or the package lists of install-deps.sh) changes. Bubblewrap enters it with this checkout, the current directory
 # and the cache of Qt for Windows at the same paths as outside, and the machine's network.
 #   scripts/debian13.sh COMMAND [ARG ...]
 #   scripts/debian13.sh --native   succeeds where this machine is Debian 13 or newer
