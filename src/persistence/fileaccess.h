@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QtGlobal>
+
 #include <functional>
 
+class QByteArray;
 class QFile;
 class QFileDevice;
 class QString;
@@ -50,3 +53,36 @@ bool waitOutHold(const QString &fileName, bool writing, QString *error);
 bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &)> &write,
                  QString *error,
                  const std::function<void(const NotesFileStamp &)> &beforeReplace = {});
+
+// The session journal's files, handled with the system's own calls, never through a QFile
+// that SQLite has open too: closing a QFile would drop the POSIX locks SQLite holds on it.
+
+// The name as SQLite takes it: the file system's bytes, on Windows UTF-8.
+QByteArray sqliteFileName(const QString &fileName);
+
+// Whether there is a file of that name; a symbolic link counts as one, whatever it leads to.
+bool fileExists(const QString &fileName);
+qint64 fileSize(const QString &fileName);
+
+// True once the file is gone, whether removed now or never there.
+bool removeFile(const QString &fileName);
+bool renameFile(const QString &from, const QString &to);
+
+// A new, empty file that only its owner can read and write (on Windows also hidden), made
+// before SQLite opens it: 0 if made, EEXIST if a file of that name is there, else the
+// system's reason as an errno value.
+int createExclusive(const QString &fileName);
+
+// Hides a file that SQLite made itself, where files are hidden by an attribute (Windows).
+void hideFile(const QString &fileName);
+
+// Whether the existing file may be written; true for a file that is not there.
+bool fileWritable(const QString &fileName);
+
+// Whether the folder is on a network file system, which takes no reliable lock.
+bool onNetworkFileSystem(const QString &folder);
+
+// Whether the file system that holds the folder keeps a file's number (its inode, on
+// Windows its file index) from one mount to the next. FAT and exFAT volumes number their
+// files anew at each mount.
+bool fileNumbersLast(const QString &folder);

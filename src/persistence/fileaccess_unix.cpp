@@ -10,6 +10,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/vfs.h>
+#endif
 
 namespace {
 
@@ -113,4 +116,88 @@ bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &
     // the file that a symbolic link points to, which QSaveFile replaced.
     const QString replaced = QFileInfo(fileName).canonicalFilePath();
     return syncFolderOf(replaced.isEmpty() ? fileName : replaced, error);
+}
+
+QByteArray sqliteFileName(const QString &fileName)
+{
+    return QFile::encodeName(fileName);
+}
+
+bool fileExists(const QString &fileName)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(fileName).constData(), &info) == 0;
+}
+
+qint64 fileSize(const QString &fileName)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(fileName).constData(), &info) == 0 ? qint64(info.st_size) : 0;
+}
+
+bool removeFile(const QString &fileName)
+{
+    return ::unlink(QFile::encodeName(fileName).constData()) == 0 || errno == ENOENT;
+}
+
+bool renameFile(const QString &from, const QString &to)
+{
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+int createExclusive(const QString &fileName)
+{
+    const int fd = ::open(QFile::encodeName(fileName).constData(),
+                          O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return 0;
+}
+
+void hideFile(const QString &) {}
+
+bool fileWritable(const QString &fileName)
+{
+    return ::access(QFile::encodeName(fileName).constData(), W_OK) == 0 || errno == ENOENT;
+}
+
+namespace {
+
+// The file system's type, or 0 where it cannot be told.
+unsigned long fileSystemType(const QString &folder)
+{
+#ifdef Q_OS_LINUX
+    struct statfs info;
+    if (::statfs(QFile::encodeName(folder).constData(), &info) == 0)
+        return static_cast<unsigned long>(info.f_type);
+#else
+    Q_UNUSED(folder);
+#endif
+    return 0;
+}
+
+} // namespace
+
+bool onNetworkFileSystem(const QString &folder)
+{
+    switch (fileSystemType(folder)) {
+    case 0x6969:     // NFS
+    case 0xFF534D42: // CIFS
+    case 0xFE534D42: // SMB2
+    case 0x517B:     // SMB
+    case 0x65735546: // FUSE (sshfs and the like)
+        return true;
+    }
+    return false;
+}
+
+bool fileNumbersLast(const QString &folder)
+{
+    switch (fileSystemType(folder)) {
+    case 0x4d44:     // vfat, msdos
+    case 0x2011BAB0: // exFAT
+        return false;
+    }
+    return true;
 }

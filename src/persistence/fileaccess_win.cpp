@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 
 #include <aclapi.h>
@@ -201,4 +202,93 @@ bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &
     retryWhileHeld(Step::Replacing, [&] { return resultOf(::DeleteFileW(temporary.c_str())); });
     setError(error, reason);
     return false;
+}
+
+QByteArray sqliteFileName(const QString &fileName)
+{
+    return QDir::toNativeSeparators(fileName).toUtf8();
+}
+
+bool fileExists(const QString &fileName)
+{
+    return ::GetFileAttributesW(nativePath(fileName).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+qint64 fileSize(const QString &fileName)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(nativePath(fileName).c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return qint64((quint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+bool removeFile(const QString &fileName)
+{
+    if (::DeleteFileW(nativePath(fileName).c_str()))
+        return true;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool renameFile(const QString &from, const QString &to)
+{
+    return ::MoveFileExW(nativePath(from).c_str(), nativePath(to).c_str(), MOVEFILE_WRITE_THROUGH);
+}
+
+int createExclusive(const QString &fileName)
+{
+    // Qt gives a new file an owner-only access list for these permissions.
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                   QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return fileExists(fileName) ? EEXIST : EACCES;
+    file.close();
+    ::SetFileAttributesW(nativePath(fileName).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    return 0;
+}
+
+void hideFile(const QString &fileName)
+{
+    const std::wstring path = nativePath(fileName);
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_HIDDEN))
+        ::SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
+}
+
+bool fileWritable(const QString &fileName)
+{
+    const DWORD attributes = ::GetFileAttributesW(nativePath(fileName).c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+namespace {
+
+// The volume that holds the folder, as GetVolumeInformationW takes it.
+std::wstring volumeOf(const QString &folder)
+{
+    wchar_t volume[MAX_PATH + 1];
+    if (!::GetVolumePathNameW(nativePath(folder).c_str(), volume, MAX_PATH + 1))
+        return std::wstring();
+    return volume;
+}
+
+} // namespace
+
+bool onNetworkFileSystem(const QString &folder)
+{
+    // A mapped network drive, or a share reached by its UNC path.
+    const std::wstring volume = volumeOf(folder);
+    return !volume.empty() && ::GetDriveTypeW(volume.c_str()) == DRIVE_REMOTE;
+}
+
+bool fileNumbersLast(const QString &folder)
+{
+    const std::wstring volume = volumeOf(folder);
+    wchar_t system[MAX_PATH + 1];
+    if (volume.empty() || !::GetVolumeInformationW(volume.c_str(), nullptr, 0, nullptr, nullptr,
+                                                   nullptr, system, MAX_PATH + 1))
+        return true;
+    const QString name = QString::fromWCharArray(system);
+    return !name.startsWith(QLatin1String("FAT"), Qt::CaseInsensitive) &&
+           name.compare(QLatin1String("exFAT"), Qt::CaseInsensitive) != 0;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "persistence/journalreplay.h"
 #include "persistence/notesstore.h"
 
 #include <QDateTime>
@@ -8,6 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class PreparedStatements;
 struct sqlite3;
 
 // The session journal: while Quillora runs, every change to the list and the text of an
@@ -43,13 +47,7 @@ public:
         QDateTime written;
     };
 
-    // One entry of the recovered list: a row of notes.dat as it was read (`fileRow`), or,
-    // where `fileRow` is -1, the row the journal holds.
-    struct Entry
-    {
-        int fileRow = -1;
-        QStringList row;
-    };
+    using Entry = JournalEntry;
 
     struct Recovery
     {
@@ -81,13 +79,7 @@ public:
     // held by a running Quillora is never touched.
     Recovery recover(const NotesFileStamp &loaded, int fileRows);
 
-    enum class Change
-    {
-        Insert = 0,
-        Replace = 1,
-        Remove = 2,
-        RemoveAll = 3
-    };
+    using Change = JournalChange;
 
     // Records one change to the list, made at `position` (a new row's position, or the
     // position of the row replaced or removed), and clears the draft of `done`'s window
@@ -120,6 +112,7 @@ private:
     QString notesFile;
     QString path;
     sqlite3 *db = nullptr;
+    std::unique_ptr<PreparedStatements> statements;
     bool failed = false;
     bool draftStored[2] = {false, false};
     // notes.dat as this session's changes found it.

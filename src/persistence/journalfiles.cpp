@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "journalfiles.h"
+
+#include "fileaccess.h"
+#include "notesstore.h"
+#include "sqlitestatement.h"
+
+#include <QCryptographicHash>
+#include <QFileInfo>
+
+QString numbered(const QString &stem, int number)
+{
+    return number == 0 ? stem : stem + QLatin1Char('-') + QString::number(number);
+}
+
+QString fallbackStem(const QString &notesFile)
+{
+    const QByteArray path = QFileInfo(notesFile).absoluteFilePath().toUtf8();
+    return rescueDirectory() + QLatin1String("/notes-") +
+           QString::fromLatin1(
+               QCryptographicHash::hash(path, QCryptographicHash::Sha256).toHex().left(16)) +
+           QLatin1String(".journal");
+}
+
+bool harden(sqlite3 *db)
+{
+    int unused = 0;
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, &unused);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, &unused);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, &unused);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, &unused);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, &unused);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, &unused);
+    return exec(db, "PRAGMA locking_mode=EXCLUSIVE");
+}
+
+bool configure(sqlite3 *db)
+{
+    return exec(db, "PRAGMA journal_mode=WAL") && exec(db, "PRAGMA synchronous=FULL") &&
+           exec(db, "PRAGMA journal_size_limit=1048576");
+}
+
+void removeJournal(sqlite3 *&db, const QString &journal)
+{
+    sqlite3_close(db);
+    db = nullptr;
+    // A journal that cannot be removed stays whole.
+    if (!removeFile(journal))
+        return;
+    removeFile(walOf(journal));
+    syncFolderOf(journal, nullptr);
+}
