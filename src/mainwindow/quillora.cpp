@@ -112,22 +112,63 @@ void Quillora::recordDraft(SessionJournal::Window window)
 {
     draftPause[int(window)]->stop();
     draftDeadline[int(window)]->stop();
+    if (const std::optional<SessionJournal::Draft> draft = draftOf(window))
+        journal->recordDraft(*draft);
+    else
+        journal->clearDraft(window);
+}
+
+// What a note window holds; nothing for an Edit Note window that holds no change.
+std::optional<SessionJournal::Draft> Quillora::draftOf(SessionJournal::Window window) const
+{
     SessionJournal::Draft draft;
     draft.window = window;
     if (window == SessionJournal::Window::NewNote) {
         draft.title = newNoteDialog->titleText();
         draft.text = newNoteDialog->noteText();
-        journal->recordDraft(draft);
-        return;
+        return draft;
     }
-    if (!editPending || !editNoteDialog->holdsChanges()) {
-        journal->clearDraft(window);
-        return;
-    }
+    if (!editPending || !editNoteDialog->holdsChanges())
+        return std::nullopt;
     draft.target = editedNote.isValid() ? editedNote.row() : -1;
     draft.title = editNoteDialog->titleText();
     draft.text = editNoteDialog->noteText();
-    journal->recordDraft(draft);
+    return draft;
+}
+
+SessionJournal::Snapshot Quillora::journalSnapshot() const
+{
+    SessionJournal::Snapshot snapshot;
+    snapshot.rows = noteRows();
+    for (const auto window : {SessionJournal::Window::NewNote, SessionJournal::Window::EditNote}) {
+        const std::optional<SessionJournal::Draft> draft = draftOf(window);
+        if (draft && (!draft->title.isEmpty() || !draft->text.isEmpty() ||
+                      window == SessionJournal::Window::EditNote))
+            snapshot.drafts << *draft;
+    }
+    return snapshot;
+}
+
+// Said once each time the journal stops holding every change, in a box that takes the focus
+// from no window: the user may be typing a note.
+void Quillora::showJournalFailure(const QString &where, const QString &what)
+{
+    if (!journalFailureBox) {
+        journalFailureBox =
+            new QMessageBox(QMessageBox::Warning, QStringLiteral("Session Journal Not Written"),
+                            QString(), QMessageBox::Ok, this);
+        journalFailureBox->setTextFormat(Qt::PlainText);
+        journalFailureBox->setWindowModality(Qt::NonModal);
+        journalFailureBox->setAttribute(Qt::WA_ShowWithoutActivating);
+        journalFailureBox->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    journalFailureBox->setText(
+        QStringLiteral("Quillora could not write its session journal %1:\n%2\n\n"
+                       "Your changes are kept until you leave Quillora, and saved then, but "
+                       "until the journal can be written again they are not safe from a crash. "
+                       "Quillora tries again as you go on working.")
+            .arg(where, what));
+    journalFailureBox->show();
 }
 
 Quillora::~Quillora()

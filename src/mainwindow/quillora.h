@@ -9,6 +9,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 
 class EditNote;
 class NewNote;
@@ -60,6 +61,9 @@ private:
     void watchDrafts();
     void draftChanged(SessionJournal::Window window);
     void recordDraft(SessionJournal::Window window);
+    std::optional<SessionJournal::Draft> draftOf(SessionJournal::Window window) const;
+    SessionJournal::Snapshot journalSnapshot() const;
+    void showJournalFailure(const QString &where, const QString &what);
     QList<QStringList> noteRows() const;
     bool saveNotesOnExit(const QString &fileName, const NotesFileStamp &onDisk,
                          const QList<QStringList> &rows, QString *reason);
@@ -101,6 +105,7 @@ private:
     bool unattended = false;
     bool lostNotes = false;
     QPointer<QMessageBox> failedSaveBox;
+    QPointer<QMessageBox> journalFailureBox;
 
     // Every change, and the text of an open note window, on disk as it is made.
     std::unique_ptr<SessionJournal> journal;

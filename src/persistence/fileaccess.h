@@ -86,3 +86,8 @@ bool onNetworkFileSystem(const QString &folder);
 // Windows its file index) from one mount to the next. FAT and exFAT volumes number their
 // files anew at each mount.
 bool fileNumbersLast(const QString &folder);
+
+// Whether a file that is open can be removed (POSIX): a journal is then removed while its
+// lock is still held. On Windows an open journal cannot be removed, so that a journal
+// another Quillora opened meanwhile stays.
+bool openFilesRemovable();

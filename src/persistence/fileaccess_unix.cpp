@@ -201,3 +201,8 @@ bool fileNumbersLast(const QString &folder)
     }
     return true;
 }
+
+bool openFilesRemovable()
+{
+    return true;
+}

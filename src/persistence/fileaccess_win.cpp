@@ -292,3 +292,8 @@ bool fileNumbersLast(const QString &folder)
     return !name.startsWith(QLatin1String("FAT"), Qt::CaseInsensitive) &&
            name.compare(QLatin1String("exFAT"), Qt::CaseInsensitive) != 0;
 }
+
+bool openFilesRemovable()
+{
+    return false;
+}

@@ -42,11 +42,16 @@ bool configure(sqlite3 *db)
 
 void removeJournal(sqlite3 *&db, const QString &journal)
 {
+    const bool whileLocked = openFilesRemovable();
+    if (!whileLocked) {
+        sqlite3_close(db);
+        db = nullptr;
+    }
+    // A journal that cannot be removed stays whole.
+    if (removeFile(journal)) {
+        removeFile(walOf(journal));
+        syncFolderOf(journal, nullptr);
+    }
     sqlite3_close(db);
     db = nullptr;
-    // A journal that cannot be removed stays whole.
-    if (!removeFile(journal))
-        return;
-    removeFile(walOf(journal));
-    syncFolderOf(journal, nullptr);
 }

@@ -10,6 +10,7 @@
 #include "recoverypolicy.h"
 #include "sqlitestatement.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -91,11 +92,12 @@ QString copyToRescueFolder(const QString &journal, const QString &notesFile)
     return QString();
 }
 
-bool sameFile(const NotesFileStamp &a, const NotesFileStamp &b)
+// The device number may change across a reboot, and on FAT and exFAT volumes the file's
+// number at each mount: there, a file is told by its size and time alone.
+bool sameFile(const NotesFileStamp &a, const NotesFileStamp &b, bool byNumber)
 {
-    // The device number may change across a reboot.
-    return a.exists == b.exists &&
-           (!a.exists || (a.size == b.size && a.modified == b.modified && a.inode == b.inode));
+    return a.exists == b.exists && (!a.exists || (a.size == b.size && a.modified == b.modified &&
+                                                  (!byNumber || a.inode == b.inode)));
 }
 
 NotesFileStamp stampFrom(const Statement &query, int first)
@@ -112,6 +114,8 @@ NotesFileStamp stampFrom(const Statement &query, int first)
 struct CrashedJournal
 {
     QString path;
+    // Where it was read from a copy: the journal itself, in a folder that cannot be written.
+    QString original;
     sqlite3 *db = nullptr;
     JournalFacts facts;
     NotesFileStamp base;
@@ -119,20 +123,20 @@ struct CrashedJournal
     qint64 listSeq = -1;
 
     ~CrashedJournal() { sqlite3_close(db); }
-    // Done with: closed, and its files removed.
+    // Done with: its files removed, and closed.
     void discard() { removeJournal(db, path); }
 };
 
-// Opens and locks a journal, and tells what it is.
+// Opens and locks a journal, and tells what it is. A symbolic link under a journal's name is
+// not followed.
 void openCrashed(CrashedJournal &journal)
 {
     using Opened = JournalFacts::Opened;
-    journal.facts.opened = Opened::Unopenable;
+    JournalFacts &facts = journal.facts;
+    facts.opened = Opened::Unopenable;
     const qint64 bytes = fileSize(journal.path) + fileSize(walOf(journal.path));
-    // Memory for reading is bounded by a fixed cap and the file's size.
-    sqlite3_hard_heap_limit64(ReadingHeapCap + bytes);
     if (sqlite3_open_v2(sqliteFileName(journal.path).constData(), &journal.db,
-                        SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK)
         return;
     sqlite3_limit(journal.db, SQLITE_LIMIT_LENGTH,
                   int(qBound<qint64>(1024, bytes, qint64(1) << 30)));
@@ -142,43 +146,48 @@ void openCrashed(CrashedJournal &journal)
     // The exclusive lock, kept from here on.
     const int locked =
         sqlite3_exec(journal.db, "BEGIN EXCLUSIVE; COMMIT", nullptr, nullptr, nullptr);
-    if (locked == SQLITE_BUSY || locked == SQLITE_LOCKED) {
-        journal.facts.opened = Opened::Held;
-        return;
-    }
+    if (locked == SQLITE_BUSY || locked == SQLITE_LOCKED)
+        facts.opened = Opened::Held;
+    else if (locked == SQLITE_NOTADB)
+        facts.opened = Opened::NotJournal;
     if (locked != SQLITE_OK || !configure(journal.db))
         return;
-    journal.facts.opened = Opened::Open;
-    {
-        Statement check(journal.db, "PRAGMA quick_check");
-        journal.facts.intact = check.step() == SQLITE_ROW && check.utf8(0) == "ok";
-    }
-    if (!journal.facts.intact)
-        return;
+    facts.opened = Opened::Open;
 
     // A journal made by a session killed before its first change was committed holds
-    // nothing.
-    Statement query(journal.db,
-                    "SELECT base_exists, base_size, base_modified, base_inode, saved_exists,"
-                    " saved_size, saved_modified, saved_inode, list_seq, last_change, set_aside"
-                    " FROM session WHERE id = 1");
-    if (query.step() != SQLITE_ROW) {
-        journal.facts.empty = true;
-        return;
+    // nothing, not even its tables.
+    Statement tables(journal.db, "SELECT count(*) FROM sqlite_schema");
+    if (tables.step() != SQLITE_ROW) {
+        facts.readable = false;
+    } else if (tables.integer(0) == 0) {
+        facts.empty = true;
+    } else {
+        Statement query(journal.db, "SELECT base_exists, base_size, base_modified, base_inode,"
+                                    " saved_exists, saved_size, saved_modified, saved_inode,"
+                                    " list_seq, last_change, set_aside FROM session WHERE id = 1");
+        facts.readable = query.step() == SQLITE_ROW;
+        if (facts.readable) {
+            journal.base = stampFrom(query, 0);
+            journal.saved = stampFrom(query, 4);
+            journal.listSeq = query.isNull(8) ? -1 : query.integer(8);
+            facts.listKept = journal.listSeq >= 0;
+            facts.lastChange = query.integer(9);
+            facts.setAside = query.integer(10) != 0;
+        }
     }
-    journal.base = stampFrom(query, 0);
-    journal.saved = stampFrom(query, 4);
-    journal.listSeq = query.isNull(8) ? -1 : query.integer(8);
-    journal.facts.listKept = journal.listSeq >= 0;
-    journal.facts.lastChange = query.integer(9);
-    journal.facts.setAside = query.integer(10) != 0;
+    // One set aside by an earlier start is passed over, whatever its state.
+    if (!facts.setAside && !facts.empty) {
+        Statement check(journal.db, "PRAGMA quick_check");
+        facts.intact = check.step() == SQLITE_ROW && check.utf8(0) == "ok";
+    }
 }
 
-QList<SessionJournal::Draft> readDrafts(sqlite3 *db)
+// The drafts the journal holds. False where they could not all be read.
+bool readDrafts(sqlite3 *db, QList<SessionJournal::Draft> &drafts)
 {
-    QList<SessionJournal::Draft> drafts;
     Statement query(db, "SELECT window, target, title, body, written FROM drafts ORDER BY window");
-    while (query.step() == SQLITE_ROW) {
+    int result;
+    while ((result = query.step()) == SQLITE_ROW) {
         const qint64 window = query.integer(0);
         if (window != 0 && window != 1)
             continue;
@@ -190,7 +199,7 @@ QList<SessionJournal::Draft> readDrafts(sqlite3 *db)
         draft.written = QDateTime::fromMSecsSinceEpoch(query.integer(4));
         drafts << draft;
     }
-    return drafts;
+    return result == SQLITE_DONE;
 }
 
 // Replays the changes onto the rows read, or onto the list the journal keeps where the
@@ -239,20 +248,24 @@ bool replay(sqlite3 *db, qint64 listSeq, int fileRows, QList<JournalEntry> &entr
 }
 
 // Every note the journal's session added or edited, in the order it did, and its drafts
-// as notes: as much as can be read.
-QList<QStringList> rescuableRows(sqlite3 *db)
+// as notes, into `rows`: as much as can be read. False where some of it could not be.
+bool rescuableRows(sqlite3 *db, QList<QStringList> &rows)
 {
-    QList<QStringList> rows;
+    bool whole = true;
     for (const char *sql : {"SELECT title, preview, date, body FROM list ORDER BY position",
                             "SELECT title, preview, date, body FROM changes"
                             " WHERE kind IN (0, 1) ORDER BY seq"}) {
         Statement query(db, sql);
-        while (query.step() == SQLITE_ROW)
+        int result;
+        while ((result = query.step()) == SQLITE_ROW)
             rows << query.row(0);
+        whole = whole && result == SQLITE_DONE;
     }
-    for (const SessionJournal::Draft &draft : readDrafts(db))
+    QList<SessionJournal::Draft> drafts;
+    whole = readDrafts(db, drafts) && whole;
+    for (const SessionJournal::Draft &draft : std::as_const(drafts))
         rows << makeNoteRow(draft.title, draft.text, draft.written);
-    return rows;
+    return whole;
 }
 
 QString stampName()
@@ -260,19 +273,46 @@ QString stampName()
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
 }
 
-// A journal that cannot be trusted is kept, never deleted: a database is marked inside,
-// since it and its -wal cannot be renamed together; any other file is renamed.
+// A journal that cannot be trusted is kept, never deleted. A database is marked inside,
+// since it and its -wal cannot be renamed together; where it cannot be marked, it is copied
+// under a new name, and removed only once the copy is whole, while it is still locked. A
+// file that is no database is renamed.
 void setAside(CrashedJournal &journal)
 {
-    if (journal.facts.opened == JournalFacts::Opened::Open &&
-        exec(journal.db, "UPDATE session SET set_aside = 1"))
+    const bool database = journal.facts.opened == JournalFacts::Opened::Open;
+    if (database && exec(journal.db, "UPDATE session SET set_aside = 1"))
         return;
-    sqlite3_close(journal.db);
-    journal.db = nullptr;
     const QString aside = journal.path + QLatin1String(".damaged-") + stampName();
-    renameFile(journal.path, aside);
-    renameFile(walOf(journal.path), walOf(aside));
-    syncFolderOf(journal.path, nullptr);
+    if (!database) {
+        sqlite3_close(journal.db);
+        journal.db = nullptr;
+        renameFile(journal.path, aside);
+        renameFile(walOf(journal.path), walOf(aside));
+        syncFolderOf(journal.path, nullptr);
+        return;
+    }
+    if (copyInto(journal.path, aside) &&
+        (!fileExists(walOf(journal.path)) || copyInto(walOf(journal.path), walOf(aside)))) {
+        syncFolderOf(aside, nullptr);
+        journal.discard();
+    }
+}
+
+// A journal in a folder that cannot be written, once dealt with, is passed over by the
+// starts after, as long as it is as it was then: its mark in the folder of rescued notes
+// is named after its place and state.
+QString handledMark(const QString &journal)
+{
+    QByteArray identity = QFileInfo(journal).absoluteFilePath().toUtf8();
+    for (const QString &name : {journal, walOf(journal)}) {
+        const NotesFileStamp stamp = stampOf(name);
+        identity += '|' + QByteArray::number(stamp.size) + ',' +
+                    QByteArray::number(stamp.modified) + ',' + QByteArray::number(stamp.inode);
+    }
+    return rescueDirectory() + QLatin1String("/notes-") +
+           QString::fromLatin1(
+               QCryptographicHash::hash(identity, QCryptographicHash::Sha256).toHex().left(16)) +
+           QLatin1String(".journal-handled");
 }
 
 } // namespace
@@ -285,44 +325,62 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
     if (paths.isEmpty())
         return recovery;
 
+    // One cap on memory for reading all of them: a fixed allowance and their sizes.
+    qint64 bytes = 0;
+    for (const QString &found : paths)
+        bytes += fileSize(found) + fileSize(walOf(found));
+    sqlite3_hard_heap_limit64(ReadingHeapCap + bytes);
+
+    const bool byNumber = fileNumbersLast(QFileInfo(notesFile).absolutePath());
     std::vector<std::unique_ptr<CrashedJournal>> journals;
     QList<JournalFacts> facts;
     for (const QString &found : paths) {
         auto journal = std::make_unique<CrashedJournal>();
         journal->path = found;
         if (!folderTakesNewFiles(found) || !fileWritable(found) || !fileWritable(walOf(found))) {
+            if (fileExists(handledMark(found)))
+                continue;
             const QString copy = copyToRescueFolder(found, notesFile);
-            if (!copy.isEmpty())
+            if (!copy.isEmpty()) {
+                journal->original = found;
                 journal->path = copy;
+            }
         }
         openCrashed(*journal);
-        journal->facts.savedEqual = journal->saved.exists && sameFile(journal->saved, loaded);
-        journal->facts.baseEqual = sameFile(journal->base, loaded);
+        journal->facts.savedEqual =
+            journal->saved.exists && sameFile(journal->saved, loaded, byNumber);
+        journal->facts.baseEqual = sameFile(journal->base, loaded, byNumber);
         facts << journal->facts;
         journals.push_back(std::move(journal));
     }
-    const QList<JournalAction> actions = decideRecovery(facts);
+    QList<JournalAction> actions = decideRecovery(facts);
 
     QList<QStringList> toRescue;
-    QList<CrashedJournal *> rescued;
+    const auto keep = [&](CrashedJournal &journal) {
+        if (journal.facts.opened == JournalFacts::Opened::Open)
+            rescuableRows(journal.db, toRescue);
+        setAside(journal);
+        recovery.setAside = true;
+    };
     for (size_t i = 0; i < journals.size(); ++i) {
         CrashedJournal &journal = *journals[i];
-        switch (actions.at(int(i))) {
+        JournalAction &action = actions[int(i)];
+        switch (action) {
         case JournalAction::Skip:
+            // A copy of one passed over is of no use.
+            if (!journal.original.isEmpty())
+                journal.discard();
             break;
         case JournalAction::Discard:
             journal.discard();
             break;
         case JournalAction::SetAside:
-            if (journal.facts.opened == JournalFacts::Opened::Open)
-                toRescue += rescuableRows(journal.db);
-            setAside(journal);
-            recovery.setAside = true;
+            keep(journal);
             break;
         case JournalAction::Replay:
-            if (replay(journal.db, journal.listSeq, fileRows, recovery.entries, recovery.changes)) {
+            if (replay(journal.db, journal.listSeq, fileRows, recovery.entries, recovery.changes) &&
+                readDrafts(journal.db, recovery.drafts)) {
                 recovery.replayed = true;
-                recovery.drafts = readDrafts(journal.db);
                 recovery.lastChange = QDateTime::fromMSecsSinceEpoch(journal.facts.lastChange);
                 // It goes on as this session's journal, so a second crash loses nothing.
                 db = journal.db;
@@ -333,33 +391,44 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
                     draftStored[int(draft.window)] = true;
             } else {
                 recovery.entries.clear();
-                toRescue += rescuableRows(journal.db);
-                setAside(journal);
-                recovery.setAside = true;
+                recovery.drafts.clear();
+                recovery.changes = 0;
+                action = JournalAction::SetAside;
+                keep(journal);
             }
             break;
         case JournalAction::Rescue:
+            // One that cannot be read whole is kept, as a damaged one is.
+            if (!rescuableRows(journal.db, toRescue)) {
+                action = JournalAction::SetAside;
+                setAside(journal);
+                recovery.setAside = true;
+                break;
+            }
+            if (!recovery.lastChange.isValid() ||
+                journal.facts.lastChange > recovery.lastChange.toMSecsSinceEpoch())
+                recovery.lastChange = QDateTime::fromMSecsSinceEpoch(journal.facts.lastChange);
             break;
         }
-    }
-    for (size_t i = 0; i < journals.size(); ++i) {
-        CrashedJournal &journal = *journals[i];
-        if (actions.at(int(i)) != JournalAction::Rescue)
-            continue;
-        toRescue += rescuableRows(journal.db);
-        rescued << &journal;
-        if (!recovery.lastChange.isValid() ||
-            journal.facts.lastChange > recovery.lastChange.toMSecsSinceEpoch())
-            recovery.lastChange = QDateTime::fromMSecsSinceEpoch(journal.facts.lastChange);
     }
     if (!toRescue.isEmpty()) {
         recovery.rescueFile =
             rescueNotes(toRescue, QDateTime::currentDateTime(), &recovery.rescueReason);
     }
     // Recovery data is never deleted unread, nor before it is safe elsewhere.
-    if (!recovery.rescueFile.isEmpty() || toRescue.isEmpty()) {
-        for (CrashedJournal *journal : std::as_const(rescued))
-            journal->discard();
+    const bool rescued = !recovery.rescueFile.isEmpty() || toRescue.isEmpty();
+    for (size_t i = 0; i < journals.size(); ++i) {
+        CrashedJournal &journal = *journals[i];
+        const JournalAction action = actions.at(int(i));
+        if (action == JournalAction::Rescue && rescued)
+            journal.discard();
+        // A journal in a folder that cannot be written is dealt with once, where what it
+        // held is safe: in the copy that goes on as this session's journal, in the copy set
+        // aside, or in the rescue file.
+        const bool dealtWith = action != JournalAction::Rescue || rescued;
+        if (!journal.original.isEmpty() && dealtWith && QDir().mkpath(rescueDirectory()) &&
+            createExclusive(handledMark(journal.original)) == 0)
+            syncFolderOf(handledMark(journal.original), nullptr);
     }
     journals.clear();
     sqlite3_hard_heap_limit64(0);

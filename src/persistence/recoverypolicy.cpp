@@ -6,15 +6,15 @@ namespace {
 JournalAction actionAlone(const JournalFacts &facts)
 {
     using Opened = JournalFacts::Opened;
-    if (facts.opened == Opened::Held)
+    if (facts.opened == Opened::Held || facts.opened == Opened::Unopenable)
         return JournalAction::Skip;
-    if (facts.opened != Opened::Open || !facts.intact)
+    if (facts.opened == Opened::NotJournal)
         return JournalAction::SetAside;
-    if (facts.empty || !facts.readable)
-        return JournalAction::Discard;
     if (facts.setAside)
         return JournalAction::Skip;
-    if (facts.savedEqual)
+    if (!facts.intact || !facts.readable)
+        return JournalAction::SetAside;
+    if (facts.empty || facts.savedEqual)
         return JournalAction::Discard;
     return JournalAction::Rescue;
 }

@@ -40,6 +40,9 @@ void Quillora::readSettingsAtStart()
     // After a crash, the list is what the crashed session showed: its journal's changes
     // replayed onto the rows read, before any of them enters the list.
     journal = std::make_unique<SessionJournal>(QLatin1String(NotesFileName));
+    journal->setSnapshot([this] { return journalSnapshot(); });
+    journal->setFailureHandler(
+        [this](const QString &where, const QString &what) { showJournalFailure(where, what); });
     const SessionJournal::Recovery recovery = journal->recover(loaded.stamp, int(items.size()));
     if (recovery.replayed) {
         QList<QTreeWidgetItem *> replayed;
@@ -151,12 +154,19 @@ void Quillora::writeSettingsWhenExit()
             settings.setValue(key, pos());
     }
 
+    // Nothing is written to the journal after the save: it may be gone by then. A draft
+    // that was due is written again if Quillora stays.
+    QList<QTimer *> due;
+    for (QTimer *timer : {draftPause[0], draftPause[1], draftDeadline[0], draftDeadline[1]}) {
+        if (timer->isActive())
+            due << timer;
+        timer->stop();
+    }
+
     const QString fileName = QLatin1String(NotesFileName);
     const QList<QStringList> rows = noteRows();
     const NotesFileStamp onDisk = stampOf(fileName);
-    // Nothing is lost by a save that cannot be made (a notes.dat the user made read-only)
-    // while the file on disk still holds the list.
-    const bool fileHoldsList = !notesChanged && (rows.isEmpty() || onDisk == loadedStamp);
+    const NotesFileStamp loaded = loadedStamp;
     QString reason;
     if (saveNotesOnExit(fileName, onDisk, rows, &reason)) {
         loadedStamp = stampOf(fileName);
@@ -166,7 +176,21 @@ void Quillora::writeSettingsWhenExit()
         journal->remove();
         return;
     }
-    leaveAllowed = fileHoldsList || rescueUnsavedNotes(fileName, rows, reason);
+    // Nothing is lost by a save that cannot be made (a notes.dat the user made read-only)
+    // while the file on disk still holds the list: judged after the save, which may have
+    // cut short a file it wrote in place. The journal then holds no change of the list.
+    const bool fileHoldsList =
+        !notesChanged && (rows.isEmpty() || (onDisk == loaded && stampOf(fileName) == onDisk));
+    if (fileHoldsList) {
+        leaveAllowed = true;
+        journal->remove();
+        return;
+    }
+    leaveAllowed = rescueUnsavedNotes(fileName, rows, reason);
+    if (!leaveAllowed) {
+        for (QTimer *timer : std::as_const(due))
+            timer->start();
+    }
 }
 
 QList<QStringList> Quillora::noteRows() const
@@ -200,7 +224,7 @@ bool Quillora::saveNotesOnExit(const QString &fileName, const NotesFileStamp &on
     }
     // Written in place, notes.dat is neither old nor new for a moment: the journal holds
     // the whole list first, so that a kill then loses nothing.
-    if (notesChanged && !folderTakesNewFiles(fileName))
+    if (!folderTakesNewFiles(fileName))
         journal->recordList(rows);
     // Once the new file is in place, the journal is obsolete: its stamp, recorded first,
     // tells the next start so if the journal outlives the save.

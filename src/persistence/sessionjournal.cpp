@@ -44,18 +44,51 @@ SessionJournal::~SessionJournal()
     sqlite3_close(db);
 }
 
-bool SessionJournal::fail(const char *what)
+void SessionJournal::fail(const QString &what, const QString &why)
 {
-    if (!failed) {
-        failed = true;
-        qWarning("Quillora: the session journal %s could not be written (%s: %s); from now "
-                 "on changes are kept only until Quillora is left",
-                 qUtf8Printable(QDir::toNativeSeparators(path)), what,
-                 db ? sqlite3_errmsg(db) : "not opened");
-    }
+    sinceFailure.start();
     if (db)
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (failed)
+        return;
+    failed = true;
+    const QString where = QDir::toNativeSeparators(
+        path.isEmpty() ? QFileInfo(notesFile).absolutePath() : QFileInfo(path).absoluteFilePath());
+    qWarning("Quillora: the session journal %s could not be written (%s: %s); changes are kept "
+             "only until Quillora is left, until it can be written again",
+             qUtf8Printable(where), qUtf8Printable(what), qUtf8Printable(why));
+    if (tellFailure)
+        tellFailure(where, what + QLatin1String(": ") + why);
+}
+
+bool SessionJournal::fail(const char *what)
+{
+    fail(QLatin1String(what),
+         db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("not opened"));
     return false;
+}
+
+bool SessionJournal::ready()
+{
+    if (finished)
+        return false;
+    if (failed)
+        return comeBack();
+    return db || open(base);
+}
+
+bool SessionJournal::comeBack()
+{
+    if (sinceFailure.isValid() && !sinceFailure.hasExpired(retryInterval))
+        return false;
+    if (!db && !open(base))
+        return false;
+    // From here on the journal holds all that the window shows again.
+    const Snapshot snapshot = takeSnapshot ? takeSnapshot() : Snapshot();
+    if (!writeList(snapshot.rows, &snapshot.drafts))
+        return false;
+    failed = false;
+    return true;
 }
 
 bool SessionJournal::open(const NotesFileStamp &stamp)
@@ -85,20 +118,17 @@ bool SessionJournal::open(const NotesFileStamp &stamp)
             break;
     }
     if (path.isEmpty()) {
-        failed = true;
-        qWarning("Quillora: no session journal could be made beside %s nor in %s (%s); "
-                 "changes are kept only until Quillora is left",
-                 qUtf8Printable(QDir::toNativeSeparators(QFileInfo(notesFile).absoluteFilePath())),
-                 qUtf8Printable(QDir::toNativeSeparators(rescueDirectory())),
-                 qUtf8Printable(qt_error_string(why)));
+        fail(QStringLiteral("making it, nor one in %1")
+                 .arg(QDir::toNativeSeparators(rescueDirectory())),
+             qt_error_string(why));
         return false;
     }
-    if (sqlite3_open_v2(sqliteFileName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
-            SQLITE_OK ||
+    if (sqlite3_open_v2(sqliteFileName(path).constData(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK ||
         !harden(db) || !configure(db))
-        return fail("opening");
+        return abandon("opening");
     if (!begin() || !exec(db, Schema))
-        return fail("making");
+        return abandon("making");
     Statement session(db, "INSERT INTO session(id, base_exists, base_size, base_modified,"
                           " base_inode, last_change) VALUES (1, ?, ?, ?, ?, ?)");
     session.bind(1, stamp.exists)
@@ -107,12 +137,22 @@ bool SessionJournal::open(const NotesFileStamp &stamp)
         .bind(4, qint64(stamp.inode))
         .bind(5, QDateTime::currentMSecsSinceEpoch());
     if (!session.run() || !commit())
-        return fail("making");
+        return abandon("making");
     hideFile(walOf(path));
     // The journal and its -wal are found under their names after a power cut.
     if (!syncFolderOf(path, nullptr))
-        return fail("syncing its folder");
+        return abandon("syncing its folder");
     return true;
+}
+
+bool SessionJournal::abandon(const char *what)
+{
+    fail(what);
+    // It holds no session yet: the next try makes it anew.
+    statements->clear();
+    removeJournal(db, path);
+    path.clear();
+    return false;
 }
 
 bool SessionJournal::begin()
@@ -128,7 +168,7 @@ bool SessionJournal::commit()
 bool SessionJournal::recordChange(Change change, int position, const QStringList &row,
                                   const Window *done)
 {
-    if (failed || (!db && !open(base)))
+    if (!ready())
         return false;
     if (!begin())
         return fail("recording a change");
@@ -166,8 +206,13 @@ bool SessionJournal::recordDraft(const Draft &draft)
 {
     if (draft.window == Window::NewNote && draft.title.isEmpty() && draft.text.isEmpty())
         return clearDraft(draft.window);
-    if (failed || (!db && !open(base)))
+    if (!ready())
         return false;
+    return writeDraft(draft) || fail("recording a draft");
+}
+
+bool SessionJournal::writeDraft(const Draft &draft)
+{
     Statement &insert =
         statements->get(db, "INSERT OR REPLACE INTO drafts(window, target, title, body, written)"
                             " VALUES (?, ?, ?, ?, ?)");
@@ -177,7 +222,7 @@ bool SessionJournal::recordDraft(const Draft &draft)
         .bind(4, draft.text)
         .bind(5, QDateTime::currentMSecsSinceEpoch());
     if (!insert.run())
-        return fail("recording a draft");
+        return false;
     draftStored[int(draft.window)] = true;
     return true;
 }
@@ -195,8 +240,16 @@ bool SessionJournal::clearDraft(Window window)
 
 bool SessionJournal::recordList(const QList<QStringList> &rows)
 {
-    if (failed || (!db && !open(base)))
+    if (finished || (!db && !open(base)))
         return false;
+    if (!writeList(rows, nullptr))
+        return false;
+    failed = false;
+    return true;
+}
+
+bool SessionJournal::writeList(const QList<QStringList> &rows, const QList<Draft> *drafts)
+{
     if (!begin() || !exec(db, "DELETE FROM list"))
         return fail("recording the list");
     Statement insert(db, "INSERT INTO list(position, title, preview, date, body)"
@@ -204,11 +257,23 @@ bool SessionJournal::recordList(const QList<QStringList> &rows)
     for (int i = 0; i < rows.size(); ++i) {
         if (!insert.bind(1, i).bindRow(2, rows.at(i)).run())
             return fail("recording the list");
-        insert.reset();
+    }
+    if (drafts) {
+        if (!exec(db, "DELETE FROM drafts"))
+            return fail("recording the list");
+        for (const Draft &draft : *drafts) {
+            if (!writeDraft(draft))
+                return fail("recording the list");
+        }
     }
     if (!exec(db, "UPDATE session SET list_seq = (SELECT coalesce(max(seq), 0) FROM changes)") ||
         !commit())
         return fail("recording the list");
+    if (drafts) {
+        draftStored[0] = draftStored[1] = false;
+        for (const Draft &draft : *drafts)
+            draftStored[int(draft.window)] = true;
+    }
     return true;
 }
 
@@ -227,6 +292,7 @@ bool SessionJournal::recordSaved(const NotesFileStamp &stamp)
 
 void SessionJournal::remove()
 {
+    finished = true;
     if (!db)
         return;
     statements->clear();

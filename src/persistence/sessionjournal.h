@@ -5,10 +5,12 @@
 #include "persistence/notesstore.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class PreparedStatements;
@@ -83,8 +85,10 @@ public:
 
     // Records one change to the list, made at `position` (a new row's position, or the
     // position of the row replaced or removed), and clears the draft of `done`'s window
-    // in the same transaction. The journal is created with the first change. False once
-    // the journal could not be written: nothing more is recorded in this session.
+    // in the same transaction. The journal is created with the first change. False where
+    // the journal could not be written. After a failure, each later change tries again,
+    // at most once in `retryInterval`: once the journal can be written, it takes the whole
+    // list and the open drafts from the snapshot, and holds every change from then on.
     bool recordChange(Change change, int position, const QStringList &row = {},
                       const Window *done = nullptr);
     // Replaces the draft of a window; an empty draft of New Note clears it.
@@ -95,25 +99,53 @@ public:
     bool recordList(const QList<QStringList> &rows);
     // The stamp of the new notes.dat, before it takes the old one's place.
     bool recordSaved(const NotesFileStamp &stamp);
-    // Once notes.dat is saved: removes the journal and its files.
+    // Once notes.dat is saved, or the list is safe elsewhere as Quillora leaves: removes
+    // the journal and its files. No journal is made again in this session.
     void remove();
 
-    // Whether the journal holds every change of this session: opened, and never failed.
+    // What the window shows: the whole list and its open drafts.
+    struct Snapshot
+    {
+        QList<QStringList> rows;
+        QList<Draft> drafts;
+    };
+    void setSnapshot(std::function<Snapshot()> take) { takeSnapshot = std::move(take); }
+    // Told where the journal is and what failed, once each time the journal stops holding
+    // every change.
+    void setFailureHandler(std::function<void(const QString &where, const QString &what)> tell)
+    {
+        tellFailure = std::move(tell);
+    }
+    // The least time between two tries to write a journal that failed, in milliseconds.
+    static inline qint64 retryInterval = 3000;
+
+    // Whether the journal holds every change of this session: opened, and not failed since
+    // it last took the whole list.
     bool holdsChanges() const { return db && !failed; }
     bool isBroken() const { return failed; }
     QString fileName() const { return path; }
 
 private:
+    bool ready();
+    bool comeBack();
     bool open(const NotesFileStamp &stamp);
+    bool abandon(const char *what);
     bool begin();
     bool commit();
+    bool writeDraft(const Draft &draft);
+    bool writeList(const QList<QStringList> &rows, const QList<Draft> *drafts);
     bool fail(const char *what);
+    void fail(const QString &what, const QString &why);
 
     QString notesFile;
     QString path;
     sqlite3 *db = nullptr;
     std::unique_ptr<PreparedStatements> statements;
     bool failed = false;
+    bool finished = false;
+    QElapsedTimer sinceFailure;
+    std::function<Snapshot()> takeSnapshot;
+    std::function<void(const QString &, const QString &)> tellFailure;
     bool draftStored[2] = {false, false};
     // notes.dat as this session's changes found it.
     NotesFileStamp base;
