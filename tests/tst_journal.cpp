@@ -9,6 +9,7 @@
 #include "testsupport.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -42,6 +43,8 @@ private slots:
     void damagedJournalCostsNoNote_data();
     void damagedJournalCostsNoNote();
     void journalIsOnDiskBeforeTheListShowsTheChange();
+    void leavingLeavesNoJournal_data();
+    void leavingLeavesNoJournal();
 
 private:
     ScopedWorkDir *workDir = nullptr;
@@ -90,16 +93,22 @@ void select(Quillora &window, int row)
 }
 
 // Answers every "Notes Recovered" box with OK while it lives, and keeps what they said.
+// With a delay, each box is answered once it has been shown for that long.
 class RecoveryBoxes
 {
 public:
-    RecoveryBoxes()
+    explicit RecoveryBoxes(int delayMs = 0)
     {
         ++UnexpectedBoxGuard::expected;
-        QObject::connect(&poll, &QTimer::timeout, [this] {
+        QObject::connect(&poll, &QTimer::timeout, [this, delayMs] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box || !box->isVisible())
                 return;
+            if (!shown.isValid())
+                shown.start();
+            if (shown.elapsed() < delayMs)
+                return;
+            shown.invalidate();
             texts << box->windowTitle() + u'|' + box->text();
             if (box->windowTitle() == QLatin1String("Are you sure?"))
                 box->button(QMessageBox::Yes)->click();
@@ -113,6 +122,7 @@ public:
 
 private:
     QTimer poll;
+    QElapsedTimer shown;
 };
 
 // Lets the start-up's queued work run: the recovery box, the drafts back in their windows.
@@ -320,6 +330,9 @@ void TestJournal::damagedJournalCostsNoNote_data()
     QTest::newRow("killed while notes.dat was written in place") << "in-place" << false;
     QTest::newRow("a read-only folder") << "read-only" << false;
     QTest::newRow("a journal whose folder became read-only") << "made read-only" << false;
+    QTest::newRow("a journal whose session cannot be read") << "no session" << false;
+    QTest::newRow("a journal that cannot be opened") << "unopenable" << false;
+    QTest::newRow("an earlier session's journal holding a large note") << "large" << false;
 }
 
 void TestJournal::damagedJournalCostsNoNote()
@@ -338,6 +351,15 @@ void TestJournal::damagedJournalCostsNoNote()
     {
         if (damage == QLatin1String("read-only"))
             QFile::setPermissions(workDir->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        // Made first, changed first: its journal is rescued, not replayed.
+        std::optional<SessionJournal> earlier;
+        if (damage == QLatin1String("large")) {
+            earlier.emplace(NotesFile);
+            earlier->recover(stampOf(NotesFile), 3);
+            QVERIFY(earlier->recordChange(
+                SessionJournal::Change::Insert, 3,
+                {"Large", "large", "2012-05-05 10:00 AM", QString(40 << 20, u'x')}));
+        }
         Quillora window;
         std::optional<Quillora> second;
         run(window, QStringLiteral("add D"));
@@ -369,12 +391,16 @@ void TestJournal::damagedJournalCostsNoNote()
         QCOMPARE(QDir(rescueDirectory()).entryList({QStringLiteral("notes-*.journal")}).size(), 1);
     }
 
-    const auto restart = [&] {
+    // Ended by a crash, or left the usual way.
+    const auto restart = [&](bool leave = false) {
         boxes.texts.clear();
         Quillora window;
         window.show();
         settle();
-        return rowsOf(window);
+        const QList<QStringList> rows = rowsOf(window);
+        if (leave)
+            window.close();
+        return rows;
     };
     const QByteArray wal = readAll(Journal + QLatin1String("-wal"));
     const QList<QStringList> before = rowsIn(Original);
@@ -424,6 +450,14 @@ void TestJournal::damagedJournalCostsNoNote()
             QVERIFY(journal.recordList(shown));
         }
         QVERIFY(writeAll(NotesFile, Original.left(40)));
+    } else if (damage == QLatin1String("no session")) {
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(Journal.toLocal8Bit().constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "DROP TABLE session", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    } else if (damage == QLatin1String("unopenable")) {
+        // As another user's journal in a shared folder.
+        QVERIFY(QFile::setPermissions(Journal, QFileDevice::Permissions()));
     } else if (damage == QLatin1String("made read-only")) {
         // As a file system remounted read-only: no lock can be taken on the journal there.
         const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner;
@@ -469,9 +503,41 @@ void TestJournal::damagedJournalCostsNoNote()
     } else if (damage.endsWith(QLatin1String("read-only")) || damage == QLatin1String("in-place")) {
         QCOMPARE(describe(got), describe(shown));
         QCOMPARE(boxes.texts.size(), 1);
-        // A journal in a folder that cannot be written is left as it was.
+        // A journal in a folder that cannot be written is left as it was, and dealt with
+        // once: the starts after a normal exit pass it over.
         if (damage != QLatin1String("in-place"))
             QCOMPARE(QFile::exists(Journal), damage == QLatin1String("made read-only"));
+        if (damage == QLatin1String("made read-only")) {
+            restart(true);
+            boxes.texts.clear();
+            restart(true);
+            QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(u'\n')));
+            QCOMPARE(QDir(rescueDirectory()).entryList({QStringLiteral("notes-rescued-*")}),
+                     QStringList());
+        }
+    } else if (damage == QLatin1String("no session")) {
+        // Kept, never deleted unread; what it holds is rescued.
+        QCOMPARE(describe(got), describe(before));
+        QVERIFY(rescuedHas(QStringLiteral("D")));
+        QVERIFY(!QFile::exists(Journal));
+        const QStringList aside =
+            QDir().entryList({Journal + QLatin1String(".damaged-*")}, QDir::Hidden | QDir::Files);
+        QVERIFY2(!aside.isEmpty() && !aside.first().endsWith(QLatin1String("-wal")),
+                 qPrintable(aside.join(u' ')));
+        QCOMPARE(boxes.texts.size(), 1);
+        restart();
+        QVERIFY(boxes.texts.isEmpty());
+    } else if (damage == QLatin1String("unopenable")) {
+        // Not touched, and nothing said: it may be another session's.
+        QCOMPARE(describe(got), describe(before));
+        QVERIFY(QFile::exists(Journal));
+        QVERIFY(boxes.texts.isEmpty());
+    } else if (damage == QLatin1String("large")) {
+        QCOMPARE(describe(got), describe(shown));
+        QVERIFY(rescuedHas(QStringLiteral("Large")));
+        for (const QStringList &note : std::as_const(rescuedRows))
+            if (note.value(0) == QLatin1String("Large"))
+                QCOMPARE(note.value(3).size(), 40 << 20);
     } else if (damage == QLatin1String("position")) {
         // A change that cannot be applied: notes.dat as it is, the journal set aside, and
         // what it added rescued.
@@ -488,7 +554,8 @@ void TestJournal::damagedJournalCostsNoNote()
             QVERIFY2(got.contains(note), qPrintable(describe(got)));
         QVERIFY(mayLoseTheJournal || got == shown);
     }
-    if (damage != QLatin1String("saved") && damage != QLatin1String("in-place"))
+    if (damage != QLatin1String("saved") && damage != QLatin1String("in-place") &&
+        damage != QLatin1String("made read-only"))
         QCOMPARE(readAll(NotesFile),
                  damage == QLatin1String("theirs") ? count(1) + row(theirs) : Original);
 }
@@ -570,6 +637,40 @@ void TestJournal::journalIsOnDiskBeforeTheListShowsTheChange()
     window->close();
     QCOMPARE(describe(rowsIn(readAll(NotesFile))), describe(shown));
     QVERIFY(!QFile::exists(Journal));
+}
+
+void TestJournal::leavingLeavesNoJournal_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("boxes");
+
+    // notes.dat is read-only: the save fails, and what the journal held is safe elsewhere.
+    QTest::newRow("only drafts, the list unchanged") << "draft D;wait" << 0;
+    // Answered once the drafts would have been due.
+    QTest::newRow("a draft due while the warning of the rescue waits") << "add D;draft E" << 1;
+}
+
+void TestJournal::leavingLeavesNoJournal()
+{
+    QFETCH(QString, script);
+    QFETCH(int, boxes);
+#ifdef Q_OS_WIN
+    QSKIP("notes.dat is made read-only through its permissions");
+#endif
+    QVERIFY(QFile::setPermissions(NotesFile, QFileDevice::ReadOwner));
+    RecoveryBoxes answers(2500);
+    {
+        Quillora window;
+        window.show();
+        for (const QString &command : script.split(u';'))
+            run(window, command);
+        window.close();
+        QVERIFY(!window.isVisible());
+    }
+    QCOMPARE(answers.texts.size(), boxes);
+    QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{NotesFile});
+    QCOMPARE(QDir(rescueDirectory()).entryList({QStringLiteral("*.journal*")}, QDir::Files),
+             QStringList());
 }
 
 QUILLORA_TEST_MAIN_AS_USER(TestJournal)

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QTextEdit>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <optional>
@@ -416,8 +417,36 @@ void TestPersistence::savesInPlaceWhereNoTemporaryFileCanBeMade()
         noteTree(window)->clear();
         window.close();
     }
-    QFile::setPermissions(workDir->path(), dirMode);
     QCOMPARE(readAll(NotesFile).toHex(), QByteArray("00000000"));
+
+    // With nothing changed, a write in place that fails may have left part of the list in
+    // notes.dat: the notes are rescued, never left without a word.
+    if (SystemCalls::available()) {
+        QVERIFY(writeAll(NotesFile, count(1) + row(NoteA)));
+        QStringList said;
+        ++UnexpectedBoxGuard::expected;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&said] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                said << box->text();
+                box->accept();
+            }
+        });
+        answer.start(5);
+        {
+            Quillora window;
+            // The journal's folder, then notes.dat.
+            SystemCalls faults({"posix/io/sync/fsync@2"});
+            window.close();
+        }
+        --UnexpectedBoxGuard::expected;
+        QCOMPARE(said.size(), 1);
+        const QStringList rescued =
+            QDir(rescueDirectory()).entryList({QStringLiteral("notes-rescued-*.dat")});
+        QCOMPARE(rescued.size(), 1);
+        QCOMPARE(readAll(QDir(rescueDirectory()).filePath(rescued.first())), count(1) + row(NoteA));
+    }
+    QFile::setPermissions(workDir->path(), dirMode);
 #else
     QSKIP("needs POSIX permissions");
 #endif
