@@ -35,7 +35,8 @@ bool syncToDisk(QFileDevice &file);
 bool syncFolderOf(const QString &fileName, QString *error);
 
 // Whether the folder of `fileName` takes a new file, so that a save can write beside the
-// file and rename; where it does not, the file is written in place.
+// file and rename; where it does not, the file is written in place (on Windows the save
+// fails there). Found by trying where only a try tells.
 bool folderTakesNewFiles(const QString &fileName);
 
 // Whether the existing file can be opened for reading, or for writing, as far as other

@@ -151,9 +151,19 @@ NotesFileStamp stampOf(const QString &fileName)
     return stamp;
 }
 
-bool folderTakesNewFiles(const QString &)
+bool folderTakesNewFiles(const QString &fileName)
 {
-    // The save always writes beside the file, and fails where it cannot.
+    // Neither a folder's read-only attribute nor its access rules alone tell it: shares,
+    // removable media and access lists that refuse writing are found by trying. The trial
+    // file is gone when its handle closes.
+    const QString trial = QFileInfo(fileName).absoluteDir().filePath(
+        QStringLiteral(".quillora-%1.tmp").arg(::GetCurrentProcessId()));
+    const HANDLE handle = ::CreateFileW(nativePath(trial).c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_NEW,
+                                        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return ::GetLastError() == ERROR_FILE_EXISTS;
+    ::CloseHandle(handle);
     return true;
 }
 
