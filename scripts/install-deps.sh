@@ -26,7 +26,7 @@ package="$run dpkg-dev file"
 test="$package clang
     xvfb xauth openbox xdotool wmctrl weston qt6-wayland libgl1-mesa-dri
     binutils-mingw-w64-x86-64 icoutils desktop-file-utils appstream lintian devscripts
-    fiu-utils strace dbus-daemon"
+    fiu-utils strace dbus-daemon exfatprogs exfat-fuse"
 windows="$run ninja-build dpkg-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     icoutils wine64 fonts-wine xvfb xauth openbox xdotool wmctrl inotify-tools nsis
     imagemagick tcl"

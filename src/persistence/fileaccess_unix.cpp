@@ -197,6 +197,7 @@ bool fileNumbersLast(const QString &folder)
     switch (fileSystemType(folder)) {
     case 0x4d44:     // vfat, msdos
     case 0x2011BAB0: // exFAT
+    case 0x65735546: // FUSE, whose file systems (exfat-fuse among them) may number anew
         return false;
     }
     return true;
