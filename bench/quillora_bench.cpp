@@ -18,6 +18,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTextStream>
@@ -28,6 +29,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -137,6 +139,7 @@ QTreeWidget *makeBareTree()
     tree->setColumnWidth(1, 250);
     tree->setColumnWidth(2, 50);
     tree->setColumnHidden(3, true);
+    tree->setUniformRowHeights(true);
     tree->resize(482, 200);
     return tree;
 }
@@ -182,6 +185,7 @@ double startBareWindow()
     timer.start();
     QMainWindow window;
     window.resize(500, 350);
+    window.setCentralWidget(makeBareTree());
     window.show();
     settle();
     return elapsedMs(timer);
@@ -267,8 +271,48 @@ Q_NEVER_INLINE void warmFloor(const QString &dir)
     startFloor(QDir(dir).filePath("notes.dat"));
 }
 
+// One command in a window already shown, for profiling, e.g.
+//   valgrind --tool=callgrind --toggle-collect='*profiledCommand*' quillora_bench --child add DIR
+// with "add", "done", "delete" or "deleteall".
+Q_NEVER_INLINE void profiledCommand(Quillora &window, const QString &command)
+{
+    auto *tree = window.findChild<QTreeWidget *>();
+    auto *newDialog = window.findChild<NewNote *>();
+    if (command == "add") {
+        newDialog->titleEdit->setText("A new note");
+        newDialog->noteEdit->setPlainText("Its text,\non two lines.");
+        QMetaObject::invokeMethod(&window, "setTreeWidget");
+    } else if (command == "done") {
+        QMetaObject::invokeMethod(&window, "editNote");
+        QMetaObject::invokeMethod(&window, "editTreeWidget");
+    } else if (command == "delete") {
+        QMetaObject::invokeMethod(&window, "deleteNote");
+    } else if (command == "deleteall") {
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                box->button(QMessageBox::Yes)->click();
+        });
+        answer.start(0);
+        QMetaObject::invokeMethod(&window, "deleteAll");
+    }
+    settle();
+    tree->viewport()->repaint();
+}
+
 int runChild(const QString &mode, const QString &path)
 {
+    if (mode == "add" || mode == "done" || mode == "delete" || mode == "deleteall") {
+        QDir::setCurrent(path);
+        auto *window = new Quillora;
+        window->show();
+        settle();
+        auto *tree = window->findChild<QTreeWidget *>();
+        tree->setCurrentItem(tree->topLevelItem(50));
+        settle();
+        profiledCommand(*window, mode);
+        std::_Exit(0);
+    }
     if (mode == "warm") {
         startProgram(path);
         warmStartup(path);
@@ -321,48 +365,135 @@ void report(const QString &figure, double value, double floor, const QString &un
     out.flush();
 }
 
-// Adding, editing, showing and deleting one note with `count` notes in the list; ms each.
-QList<double> commandTimes(const QString &dir, int repetitions)
+// The journals of windows left without a save go.
+void removeJournals(const QString &dir)
 {
-    QDir::setCurrent(dir);
-    Quillora window;
-    window.show();
+    for (const QString &name :
+         QDir(dir).entryList({".notes.dat.journal*"}, QDir::Files | QDir::Hidden))
+        QFile::remove(QDir(dir).filePath(name));
+}
+
+// Times one command, settled and repainted, after `prepare`, which is not timed.
+double timedCommand(QTreeWidget *tree, const std::function<void()> &prepare,
+                    const std::function<void()> &command)
+{
+    prepare();
     settle();
-    auto *tree = window.findChild<QTreeWidget *>();
-    auto *newDialog = window.findChild<NewNote *>();
-    const auto timed = [&](const std::function<void()> &command) {
-        return measure(repetitions, [&] {
-            QElapsedTimer timer;
-            timer.start();
-            command();
-            settle();
-            tree->viewport()->repaint();
-            return elapsedMs(timer);
+    QElapsedTimer timer;
+    timer.start();
+    command();
+    settle();
+    tree->viewport()->repaint();
+    return elapsedMs(timer);
+}
+
+enum Command
+{
+    Adding,
+    Editing,
+    Showing,
+    Deleting,
+    DeletingAll,
+    CommandCount
+};
+const char *const CommandNames[] = {"adding one note", "editing one note (Done)",
+                                    "showing one note", "deleting one note", "deleting all notes"};
+
+// Each command with the notes of `dir` in the list, in ms: the program's, and the floor's,
+// the same change made to a bare list of the same configuration holding the same rows.
+// Delete All starts from a full list each time: a new window, a bare list filled anew.
+std::pair<QList<double>, QList<double>> commandTimes(const QString &dir, int repetitions)
+{
+    QList<double> program(CommandCount), floor(CommandCount);
+    QDir::setCurrent(dir);
+    const QList<QStringList> rows = decodeDirect(readFile(QDir(dir).filePath("notes.dat")));
+    const QStringList newRow = {"A new note", "Its text, on two lines.", "2026-12-09 10:00 AM",
+                                "Its text,\non two lines."};
+    {
+        Quillora window;
+        window.show();
+        settle();
+        auto *tree = window.findChild<QTreeWidget *>();
+        auto *newDialog = window.findChild<NewNote *>();
+        QTreeWidget *bare = makeBareTree();
+        fillTree(bare, rows);
+        bare->show();
+        // Row 50 and its neighbours hold the same notes in every list (same seed).
+        const auto middle = [&] {
+            tree->setCurrentItem(tree->topLevelItem(50));
+        };
+        const auto bareMiddle = [&] {
+            bare->setCurrentItem(bare->topLevelItem(50));
+        };
+        const auto pair = [&](Command command, const std::function<void()> &prepare,
+                              const std::function<void()> &run,
+                              const std::function<void()> &floorRun) {
+            const auto [measured, floorMs] = measurePair(
+                repetitions, [&] { return timedCommand(tree, prepare, run); },
+                [&] { return timedCommand(bare, bareMiddle, floorRun); });
+            program[command] = measured;
+            floor[command] = floorMs;
+        };
+        pair(
+            Adding,
+            [&] {
+                newDialog->titleEdit->setText("A new note");
+                newDialog->noteEdit->setPlainText("Its text,\non two lines.");
+            },
+            [&] { QMetaObject::invokeMethod(&window, "setTreeWidget"); },
+            [&] { bare->addTopLevelItem(new QTreeWidgetItem(newRow)); });
+        pair(
+            Editing, middle,
+            [&] {
+                QMetaObject::invokeMethod(&window, "editNote");
+                QMetaObject::invokeMethod(&window, "editTreeWidget");
+            },
+            [&] {
+                QTreeWidgetItem *item = bare->currentItem();
+                for (int column = 0; column < 4; ++column)
+                    item->setText(column, newRow.at(column));
+            });
+        pair(
+            Showing, middle, [&] { QMetaObject::invokeMethod(&window, "showNote"); }, [] {});
+        pair(
+            Deleting, middle, [&] { QMetaObject::invokeMethod(&window, "deleteNote"); },
+            [&] { delete bare->takeTopLevelItem(bare->currentIndex().row()); });
+        delete bare;
+    }
+    removeJournals(dir);
+    // The confirmation is answered at once.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            box->button(QMessageBox::Yes)->click();
+    });
+    answer.start(0);
+    const auto [all, allFloor] = measurePair(
+        qMin(repetitions, 5),
+        [&] {
+            double ms;
+            {
+                Quillora window;
+                window.show();
+                auto *tree = window.findChild<QTreeWidget *>();
+                ms = timedCommand(
+                    tree, [&] { tree->setCurrentItem(tree->topLevelItem(50)); },
+                    [&] { QMetaObject::invokeMethod(&window, "deleteAll"); });
+            }
+            removeJournals(dir);
+            return ms;
+        },
+        [&] {
+            std::unique_ptr<QTreeWidget> bare(makeBareTree());
+            fillTree(bare.get(), rows);
+            bare->show();
+            return timedCommand(
+                bare.get(), [&] { bare->setCurrentItem(bare->topLevelItem(50)); },
+                [&] { bare->clear(); });
         });
-    };
-    // Row 50 and its neighbours hold the same notes in both lists (same seed).
-    const auto middle = [&] {
-        tree->setCurrentItem(tree->topLevelItem(50));
-    };
-    const double add = timed([&] {
-        newDialog->titleEdit->setText("A new note");
-        newDialog->noteEdit->setPlainText("Its text,\non two lines.");
-        QMetaObject::invokeMethod(&window, "setTreeWidget");
-    });
-    const double edit = timed([&] {
-        middle();
-        QMetaObject::invokeMethod(&window, "editNote");
-        QMetaObject::invokeMethod(&window, "editTreeWidget");
-    });
-    const double show = timed([&] {
-        middle();
-        QMetaObject::invokeMethod(&window, "showNote");
-    });
-    const double remove = timed([&] {
-        middle();
-        QMetaObject::invokeMethod(&window, "deleteNote");
-    });
-    return {add, edit, show, remove};
+    program[DeletingAll] = all;
+    floor[DeletingAll] = allFloor;
+    return {program, floor};
 }
 
 // The value below which `share` of the values lie.
@@ -553,17 +684,20 @@ int main(int argc, char **argv)
     const int big = sizes.contains(100000) ? 100000 : sizes.last();
     const QString smallDir =
         writeNotesDir(root.path(), "n100", encodeNotes(generateNotes(100, 2026)));
-    const QList<double> withMany = commandTimes(dirs[big], 15);
-    const QList<double> withFew = commandTimes(smallDir, 15);
-    const QStringList commands = {"adding", "editing", "showing", "deleting"};
-    for (int i = 0; i < commands.size(); ++i)
-        report(QString("%1 one note, %2 notes vs 100").arg(commands[i]).arg(big), withMany[i],
-               withFew[i], "ms", 2.0);
-    // The windows above were left without a save: their journals go.
-    for (const QString &dir : {dirs[big], smallDir})
-        for (const QString &name :
-             QDir(dir).entryList({".notes.dat.journal*"}, QDir::Files | QDir::Hidden))
-            QFile::remove(QDir(dir).filePath(name));
+    const QList<double> withFew = commandTimes(smallDir, 15).first;
+    removeJournals(smallDir);
+    for (int size : sizes) {
+        if (size < 100000 && size != big)
+            continue;
+        const auto [withMany, floors] = commandTimes(dirs[size], size >= 300000 ? 7 : 11);
+        removeJournals(dirs[size]);
+        for (int command = 0; command < CommandCount; ++command) {
+            const QString name = QString("%1, %2 notes").arg(CommandNames[command]).arg(size);
+            report(name + " vs a bare list", withMany[command], floors[command], "ms",
+                   command == Showing ? 0 : 1.2);
+            report(name + " vs 100", withMany[command], withFew[command], "ms", 1.5);
+        }
+    }
 
     // The session journal, on this machine's disk (the notes are in a temporary folder:
     // where that is a tmpfs, a sync costs nothing).
@@ -589,7 +723,9 @@ int main(int argc, char **argv)
     }
 
     const double emptyStart = measure(15, [&] { return startProgram(emptyDir); });
-    report("start-up, empty notes.dat", emptyStart, measure(15, startBareWindow), "ms", 1.1);
+    // The program builds its menus, tool bar, icons and both note windows besides: no target.
+    report("start-up, empty notes.dat, vs a bare window with an empty list", emptyStart,
+           measure(15, startBareWindow), "ms", 0);
     report("start-up, 40-byte file counting 0xFFFFFFFF",
            measure(15, [&] { return startProgram(hostileDir); }), emptyStart, "ms", 1.1);
     const double emptyPeak = childPeakKb("program", emptyDir) / 1024.0;

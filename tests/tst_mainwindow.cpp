@@ -3,6 +3,7 @@
 #include "dialogs/newnote.h"
 #include "mainwindow/noterow.h"
 #include "mainwindow/quillora.h"
+#include "persistence/notesstore.h"
 #include "testsupport.h"
 
 #include <QAbstractButton>
@@ -17,6 +18,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSplitter>
@@ -46,6 +48,8 @@ private slots:
     void viewerShowsTextNeverMarkup();
     void deletingOneNote();
     void deletingAllAsksFirst();
+    void rowsStayAsTheyWereDrawn_data();
+    void rowsStayAsTheyWereDrawn();
     void aboutBoxNamesTheProgram();
     void closingSavesOnceAndIsAccepted();
     void exitSavesOnceWithoutClosing();
@@ -483,6 +487,112 @@ void TestMainWindow::deletingAllAsksFirst()
     deleteAll->trigger();
     QCOMPARE(tree->topLevelItemCount(), 0);
     QVERIFY(noteViewer(window)->toPlainText().isEmpty());
+}
+
+void TestMainWindow::rowsStayAsTheyWereDrawn_data()
+{
+    QTest::addColumn<QString>("commands");
+
+    QTest::newRow("an add") << "add";
+    QTest::newRow("a Done") << "done 7";
+    QTest::newRow("a delete at the top, the middle and the end") << "delete 0;delete 150;delete 297";
+    QTest::newRow("scrolled to the end, a delete and an add") << "scroll;delete 280;add";
+    QTest::newRow("Delete All, then an add") << "deleteall;add";
+}
+
+// The list draws every row at one height. With the longest titles and previews, and text
+// outside the Basic Multilingual Plane, each command leaves the rows where a list that
+// measures every row would draw them, with the same current row, selection and scrolling.
+void TestMainWindow::rowsStayAsTheyWereDrawn()
+{
+    QFETCH(QString, commands);
+    const QStringList texts = {
+        QString(60, u'W'),
+        QStringLiteral("Grüße, 漢字 und مرحبا"),
+        QStringLiteral("\U0001F600 \U0001F389 \U0001D11E beyond the plane"),
+        QString(20000, u'm'),
+        QStringLiteral("e\u0301\u0302 combining, \u200F right to left"),
+        QStringLiteral("a text\n\non three lines"),
+    };
+    QList<QStringList> rows;
+    for (int i = 0; i < 300; ++i)
+        rows << makeNoteRow(texts.at(i % 5), texts.at((i + 2) % texts.size()),
+                            QDateTime(QDate(2026, 1, 1), QTime(9, 0)).addSecs(i * 60));
+    QVERIFY(saveNotesFile(QStringLiteral("notes.dat"), rows));
+
+    Quillora window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTreeWidget *tree = noteTree(window);
+    // A list of the same configuration that measures every row.
+    QTreeWidget measured;
+    measured.setColumnCount(4);
+    measured.setFont(tree->font());
+    for (int column = 0; column < 4; ++column)
+        measured.setColumnWidth(column, tree->columnWidth(column));
+    measured.setColumnHidden(3, true);
+    measured.resize(tree->size());
+    for (const QStringList &row : std::as_const(rows))
+        measured.addTopLevelItem(new QTreeWidgetItem(row));
+    measured.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&measured));
+
+    const auto same = [&](const QString &after) {
+        QCoreApplication::processEvents();
+        QCOMPARE(tree->topLevelItemCount(), measured.topLevelItemCount());
+        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+            QCOMPARE(rowTexts(tree->topLevelItem(i)), rowTexts(measured.topLevelItem(i)));
+            QVERIFY2(tree->visualItemRect(tree->topLevelItem(i)) ==
+                         measured.visualItemRect(measured.topLevelItem(i)),
+                     qPrintable(after + QStringLiteral(": row %1").arg(i)));
+        }
+        QCOMPARE(tree->currentIndex().row(), measured.currentIndex().row());
+        const auto selectedRows = [](const QTreeWidget *list) {
+            QList<int> numbers;
+            for (const QModelIndex &index : list->selectionModel()->selectedRows())
+                numbers << index.row();
+            return numbers;
+        };
+        QCOMPARE(selectedRows(tree), selectedRows(&measured));
+        QCOMPARE(tree->verticalScrollBar()->maximum(), measured.verticalScrollBar()->maximum());
+        QCOMPARE(tree->verticalScrollBar()->value(), measured.verticalScrollBar()->value());
+    };
+    // The list that has the focus has a current row from the start.
+    measured.selectionModel()->setCurrentIndex(measured.model()->index(tree->currentIndex().row(), 0),
+                                               QItemSelectionModel::NoUpdate);
+    same(QStringLiteral("loaded"));
+    for (const QString &command : commands.split(u';')) {
+        const QString name = command.section(u' ', 0, 0);
+        const int row = command.section(u' ', 1).toInt();
+        if (name == QLatin1String("add")) {
+            addNote(window, texts.at(2), texts.at(3));
+            measured.addTopLevelItem(new QTreeWidgetItem(rowTexts(tree->topLevelItem(
+                tree->topLevelItemCount() - 1))));
+        } else if (name == QLatin1String("done")) {
+            tree->setCurrentItem(tree->topLevelItem(row));
+            measured.setCurrentItem(measured.topLevelItem(row));
+            action(window, QStringLiteral("&Edit Note"))->trigger();
+            auto *dialog = window.findChild<EditNote *>();
+            dialog->titleEdit->setText(texts.at(2));
+            dialog->acceptButton->click();
+            const QStringList written = rowTexts(tree->topLevelItem(row));
+            for (int column = 0; column < 4; ++column)
+                measured.topLevelItem(row)->setText(column, written.at(column));
+        } else if (name == QLatin1String("delete")) {
+            tree->setCurrentItem(tree->topLevelItem(row));
+            measured.setCurrentItem(measured.topLevelItem(row));
+            action(window, QStringLiteral("&Delete Note"))->trigger();
+            delete measured.takeTopLevelItem(row);
+        } else if (name == QLatin1String("deleteall")) {
+            answerMessageBox([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
+            action(window, QStringLiteral("Delete &All Notes"))->trigger();
+            measured.clear();
+        } else if (name == QLatin1String("scroll")) {
+            tree->scrollToBottom();
+            measured.scrollToBottom();
+        }
+        same(command);
+    }
 }
 
 void TestMainWindow::aboutBoxNamesTheProgram()

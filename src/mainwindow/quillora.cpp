@@ -31,6 +31,9 @@ Quillora::Quillora(QWidget *parent) : QMainWindow(parent)
     noteTree->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("Note"),
                                QStringLiteral("Date"), QStringLiteral("hidden column")});
     noteTree->setAccessibleName(QStringLiteral("Notes"));
+    // Every row is one line of the same font: the view measures one row, not every row of
+    // the list after each command.
+    noteTree->setUniformRowHeights(true);
 
     QFont font;
     font.setPointSize(9);
