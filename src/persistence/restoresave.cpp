@@ -21,6 +21,13 @@
 #include "dialogs/newnote.h"
 #include "fileaccess.h"
 
+namespace {
+
+// Rows read before their items are made.
+constexpr qsizetype RowBatch = 1024;
+
+} // namespace
+
 void Quillora::readSettingsAtStart()
 {
     {
@@ -28,12 +35,25 @@ void Quillora::readSettingsAtStart()
         move(settings.value(QStringLiteral("pos"), QPoint(200, 200)).toPoint());
     }
 
-    // Each row becomes an item as it is read, and all of them enter the list in one
-    // insertion once the file is read: the view lays itself out once, not once per row.
+    // The rows become items a batch at a time as they are read, so that the items lie
+    // side by side in memory rather than spread among the rows' strings: the view walks
+    // every item after each change to the list, and spread over a large heap that walk
+    // costs several times as much. The strings of a batch are still in the cache then.
     QList<QTreeWidgetItem *> items;
+    QList<QStringList> batch;
+    batch.reserve(RowBatch);
+    const auto makeItems = [&items, &batch] {
+        for (const QStringList &row : std::as_const(batch))
+            items.append(new QTreeWidgetItem(row));
+        batch.clear();
+    };
     const LoadedNotes loaded =
-        loadNotesFile(QLatin1String(NotesFileName),
-                      [&items](QStringList &&row) { items.append(new QTreeWidgetItem(row)); });
+        loadNotesFile(QLatin1String(NotesFileName), [&batch, &makeItems](QStringList &&row) {
+            batch.append(std::move(row));
+            if (batch.size() == RowBatch)
+                makeItems();
+        });
+    makeItems();
     notesFileNeedsBackup = loaded.incomplete;
     loadedStamp = loaded.stamp;
 
