@@ -77,6 +77,8 @@ wait_for $((10 * SLOWER)) bash -c "! xdotool search --onlyvisible --name '^New N
     fail "the note typed on a full disk was not added"
 grep -q "could not be written" "$SANDBOX/stderr" || fail "nothing on standard error"
 close_window "Session Journal Not Written"
+wait_for $((10 * SLOWER)) bash -c "! xdotool search --onlyvisible --name '^Session Journal Not Written\$'" ||
+    fail "the box stayed"
 rm filler
 # The journal is tried again a few seconds after it failed.
 sleep 4
