@@ -347,6 +347,8 @@ void TestJournal::damagedJournalCostsNoNote()
 #ifdef Q_OS_WIN
     if (damage.endsWith(QLatin1String("read-only")))
         QSKIP("a folder's read-only attribute does not keep new files out on Windows");
+    if (damage == QLatin1String("unopenable"))
+        QSKIP("a file is kept from its owner by an access list on Windows, not by its mode");
 #endif
     {
         if (damage == QLatin1String("read-only"))
