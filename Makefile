@@ -2,9 +2,9 @@
 # Quillora's two commands:
 #   make run    installs what is missing, builds, and starts Quillora in this directory
 #   make test   installs what is missing, builds, and runs every test through CTest
-# Also: make build, make bench, make package, make package-check, make debian13,
-# make windows, make windows-package, make release, make screenshots, make format,
-# make clean.
+# Also: make build, make bench, make bench-window, make package, make package-check,
+# make debian13, make windows, make windows-package, make release, make screenshots,
+# make format, make clean.
 
 BUILD      ?= build
 WIN_BUILD  ?= build-windows
@@ -15,7 +15,7 @@ CTEST_ARGS ?= --output-on-failure -j$(JOBS)
 AS_ROOT    := $(if $(filter 0,$(shell id -u)),,sudo)
 APT        := $(AS_ROOT) env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o Dpkg::Use-Pty=0
 
-.PHONY: deps test-deps package-check debian13 arm64 arm64-build arm64-test arm64-deb arm64-package windows-deps windows-build windows windows-package windows-screenshots build run test test-main test-sanitizers test-fuzz bench package release screenshots format clean
+.PHONY: deps test-deps package-check debian13 arm64 arm64-build arm64-test arm64-deb arm64-package windows-deps windows-build windows windows-package windows-screenshots build run test test-main test-sanitizers test-fuzz bench bench-window package release screenshots format clean
 
 # What building and running need; the test suite's tools come with make test.
 deps:
@@ -150,6 +150,13 @@ bench: deps
 	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQUILLORA_BUILD_TESTS=ON
 	cmake --build build-release -j$(JOBS) --target quillora_bench
 	QT_QPA_PLATFORM=offscreen build-release/bench/quillora_bench
+
+# The commands through the real window in Xvfb, with accessibility on.
+bench-window:
+	@scripts/install-deps.sh test at-spi2-core
+	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQUILLORA_BUILD_TESTS=ON
+	cmake --build build-release -j$(JOBS) --target quillora notesgen
+	bench/window_commands.sh build-release/app/quillora build-release/tools/notesgen
 
 package: build
 	@scripts/install-deps.sh package

@@ -264,11 +264,49 @@ qint64 childPeakKb(const QString &mode, const QString &path)
     return child.readAllStandardOutput().trimmed().toLongLong();
 }
 
+// A journal of `changes` changes of a crashed session over the notes in `dir`: edits,
+// deletes and additions spread over the list.
+void writeCrashedJournal(const QString &dir, int rows, int changes)
+{
+    const QString notes = QDir(dir).filePath("notes.dat");
+    SessionJournal journal(notes);
+    journal.recover(stampOf(notes), rows);
+    const QStringList row = {"Changed", "a changed note", "2026-12-09 10:00 AM", "a changed note"};
+    for (int i = 0; i < changes; ++i) {
+        const int position = int((quint64(i) * 2654435761u) % quint64(rows));
+        switch (i % 3) {
+        case 0:
+            journal.recordChange(SessionJournal::Change::Replace, position, row);
+            break;
+        case 1:
+            journal.recordChange(SessionJournal::Change::Remove, position);
+            --rows;
+            break;
+        default:
+            journal.recordChange(SessionJournal::Change::Insert, rows, row);
+            ++rows;
+        }
+    }
+}
+
+// Start-up after a crash, the box that says so answered at once.
+double startRecovering(const QString &dir)
+{
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    answer.start(0);
+    return startProgram(dir);
+}
+
 // A warm start-up in a function of its own, for profiling:
 //   valgrind --tool=callgrind --toggle-collect='*warmStartup*' quillora_bench --child warm DIR
+// (after a crash too: "--child crash DIR" leaves a journal that each start-up replays)
 Q_NEVER_INLINE void warmStartup(const QString &dir)
 {
-    startProgram(dir);
+    startRecovering(dir);
 }
 
 // The same for the floor:  ... --toggle-collect='*warmFloor*' quillora_bench --child warm-floor DIR
@@ -319,8 +357,20 @@ int runChild(const QString &mode, const QString &path)
         profiledCommand(*window, mode);
         std::_Exit(0);
     }
+    if (mode == "crash") {
+        // A crashed session's journal of 10000 changes over DIR/notes.dat, which a "warm"
+        // start-up then replays each time.
+        QFile device(QDir(path).filePath("notes.dat"));
+        device.open(QIODevice::ReadOnly);
+        QDataStream stream(&device);
+        stream.setVersion(QDataStream::Qt_4_6);
+        QList<QStringList> rows;
+        readNoteRows(stream, rows);
+        writeCrashedJournal(path, int(rows.size()), 10000);
+        return 0;
+    }
     if (mode == "warm") {
-        startProgram(path);
+        startRecovering(path);
         warmStartup(path);
     } else if (mode == "warm-floor") {
         startFloor(QDir(path).filePath("notes.dat"));
@@ -571,43 +621,6 @@ JournalCosts journalCosts(const QString &dir, int rows)
     QFile::remove(QDir(dir).filePath("sync.probe"));
 #endif
     return costs;
-}
-
-// A journal of `changes` changes of a crashed session over the notes in `dir`: edits,
-// deletes and additions spread over the list.
-void writeCrashedJournal(const QString &dir, int rows, int changes)
-{
-    const QString notes = QDir(dir).filePath("notes.dat");
-    SessionJournal journal(notes);
-    journal.recover(stampOf(notes), rows);
-    const QStringList row = {"Changed", "a changed note", "2026-12-09 10:00 AM", "a changed note"};
-    for (int i = 0; i < changes; ++i) {
-        const int position = int((quint64(i) * 2654435761u) % quint64(rows));
-        switch (i % 3) {
-        case 0:
-            journal.recordChange(SessionJournal::Change::Replace, position, row);
-            break;
-        case 1:
-            journal.recordChange(SessionJournal::Change::Remove, position);
-            --rows;
-            break;
-        default:
-            journal.recordChange(SessionJournal::Change::Insert, rows, row);
-            ++rows;
-        }
-    }
-}
-
-// Start-up after a crash, the box that says so answered at once.
-double startRecovering(const QString &dir)
-{
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
-            box->accept();
-    });
-    answer.start(0);
-    return startProgram(dir);
 }
 
 } // namespace
