@@ -23,17 +23,16 @@ namespace {
 // The list shows rows of notes.dat as "#n", the journal's by their titles.
 QString replayed(const QString &start, const QString &script, qint64 inserts = -1)
 {
-    std::vector<JournalEntry> rows;
-    if (start.startsWith(u'#'))
-        rows = JournalReplay::fileRows(start.mid(1).toInt());
-    else
+    std::vector<QStringList> rows;
+    if (!start.startsWith(u'#'))
         for (const QString &title : start.split(u' ', Qt::SkipEmptyParts))
-            rows.push_back({-1, {title}});
+            rows.push_back({title});
     const QStringList changes = script.split(u';', Qt::SkipEmptyParts);
     if (inserts < 0)
         inserts = std::count_if(changes.begin(), changes.end(),
                                 [](const QString &change) { return change.startsWith(u'i'); });
-    JournalReplay replay(std::move(rows), inserts);
+    JournalReplay replay = start.startsWith(u'#') ? JournalReplay(start.mid(1).toInt(), inserts)
+                                                  : JournalReplay(std::move(rows), inserts);
     for (const QString &change : changes) {
         const QString position = change.mid(1).section(u' ', 0, 0);
         const QString title = change.section(u' ', 1);
@@ -47,9 +46,10 @@ QString replayed(const QString &start, const QString &script, qint64 inserts = -
     if (replay.applied() != changes.size())
         return QStringLiteral("counted %1").arg(replay.applied());
     QStringList shown;
-    for (const JournalEntry &entry : replay.takeList())
-        shown << (entry.fileRow >= 0 ? QStringLiteral("#%1").arg(entry.fileRow)
-                                     : entry.row.value(0));
+    const ReplayedList list = replay.takeList();
+    for (const int entry : list.order)
+        shown << (ReplayedList::isFileRow(entry) ? QStringLiteral("#%1").arg(entry)
+                                                 : list.rowOf(entry).value(0));
     return shown.join(u' ');
 }
 
@@ -129,6 +129,10 @@ void TestRecovery::replays_data()
     QTest::newRow("Delete All of an empty list") << "#0"
                                                  << "a;i0 E;a"
                                                  << "";
+    QTest::newRow("a longer list, an add, then deletes and an edit above it")
+        << "#13"
+        << "i13 N;d12;d5;r10 X;d0"
+        << "#1 #2 #3 #4 #6 #7 #8 #9 #10 X N";
     QTest::newRow("onto the list the journal kept") << "K L M"
                                                     << "d1;i2 N;r0 X"
                                                     << "X M N";

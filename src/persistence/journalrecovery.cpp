@@ -204,24 +204,23 @@ bool readDrafts(sqlite3 *db, QList<SessionJournal::Draft> &drafts)
 
 // Replays the changes onto the rows read, or onto the list the journal keeps where the
 // session began to write notes.dat in place. False on a change that cannot be applied.
-bool replay(sqlite3 *db, qint64 listSeq, int fileRows, QList<JournalEntry> &entries, int &changes)
+bool replay(sqlite3 *db, qint64 listSeq, int fileRows, ReplayedList &list, int &changes)
 {
-    std::vector<JournalEntry> start;
+    std::vector<QStringList> kept;
     if (listSeq >= 0) {
-        Statement list(db, "SELECT title, preview, date, body FROM list ORDER BY position");
+        Statement rows(db, "SELECT title, preview, date, body FROM list ORDER BY position");
         int result;
-        while ((result = list.step()) == SQLITE_ROW)
-            start.push_back({-1, list.row(0)});
+        while ((result = rows.step()) == SQLITE_ROW)
+            kept.push_back(rows.row(0));
         if (result != SQLITE_DONE)
             return false;
-    } else {
-        start = JournalReplay::fileRows(fileRows);
     }
     Statement inserts(db, "SELECT count(*) FROM changes WHERE kind = 0 AND seq > ?");
     inserts.bind(1, listSeq);
     if (inserts.step() != SQLITE_ROW)
         return false;
-    JournalReplay replayed(std::move(start), inserts.integer(0));
+    JournalReplay replayed = listSeq >= 0 ? JournalReplay(std::move(kept), inserts.integer(0))
+                                          : JournalReplay(fileRows, inserts.integer(0));
     if (!replayed.fits())
         return false;
 
@@ -243,7 +242,7 @@ bool replay(sqlite3 *db, qint64 listSeq, int fileRows, QList<JournalEntry> &entr
     if (result != SQLITE_DONE)
         return false;
     changes = replayed.applied();
-    entries = replayed.takeList();
+    list = replayed.takeList();
     return true;
 }
 
@@ -378,7 +377,7 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
             keep(journal);
             break;
         case JournalAction::Replay:
-            if (replay(journal.db, journal.listSeq, fileRows, recovery.entries, recovery.changes) &&
+            if (replay(journal.db, journal.listSeq, fileRows, recovery.list, recovery.changes) &&
                 readDrafts(journal.db, recovery.drafts)) {
                 recovery.replayed = true;
                 recovery.lastChange = QDateTime::fromMSecsSinceEpoch(journal.facts.lastChange);
@@ -390,7 +389,7 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
                 for (const Draft &draft : std::as_const(recovery.drafts))
                     draftStored[int(draft.window)] = true;
             } else {
-                recovery.entries.clear();
+                recovery.list = {};
                 recovery.drafts.clear();
                 recovery.changes = 0;
                 action = JournalAction::SetAside;

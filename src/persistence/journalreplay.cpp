@@ -3,27 +3,42 @@
 
 #include <climits>
 
-JournalReplay::JournalReplay(std::vector<JournalEntry> &&start, qint64 inserts)
-    : table(std::move(start))
+JournalReplay::JournalReplay(int fileRows, qint64 inserts)
 {
-    if (inserts < 0 || inserts > INT_MAX / 2 || qint64(table.size()) > INT_MAX / 2 - inserts)
+    begin(size_t(qMax(0, fileRows)), inserts);
+    if (!fits())
         return;
-    capacity = qint64(table.size()) + inserts;
-    tree.assign(size_t(capacity) + 1, 0);
-    removed.assign(size_t(capacity), false);
-    while (highestBit * 2 < int(tree.size()))
-        highestBit *= 2;
-    for (size_t i = 0; i < table.size(); ++i)
-        add();
+    for (int row = 0; row < fileRows; ++row)
+        table.push_back(row);
 }
 
-std::vector<JournalEntry> JournalReplay::fileRows(int count)
+JournalReplay::JournalReplay(std::vector<QStringList> &&kept, qint64 inserts)
 {
-    std::vector<JournalEntry> rows;
-    rows.reserve(size_t(qMax(0, count)));
-    for (int i = 0; i < count; ++i)
-        rows.push_back({i, QStringList()});
-    return rows;
+    begin(kept.size(), inserts);
+    if (!fits())
+        return;
+    rows = std::move(kept);
+    for (size_t row = 0; row < rows.size(); ++row)
+        table.push_back(-1 - int(row));
+}
+
+void JournalReplay::begin(size_t start, qint64 inserts)
+{
+    if (inserts < 0 || inserts > INT_MAX / 2 || start > size_t(INT_MAX / 2 - inserts))
+        return;
+    capacity = qint64(start) + inserts;
+    table.reserve(size_t(capacity));
+    removed.assign(size_t(capacity), false);
+    // Every slot of the start counts one, in one pass: node i counts the slots
+    // i - lowest bit of i + 1 to i.
+    tree.resize(size_t(capacity) + 1);
+    for (qint64 i = 1; i <= capacity; ++i) {
+        const qint64 first = i - (i & -i) + 1;
+        tree[size_t(i)] = int(qMax<qint64>(0, qMin<qint64>(i, qint64(start)) - first + 1));
+    }
+    count = int(start);
+    while (highestBit * 2 < int(tree.size()))
+        highestBit *= 2;
 }
 
 bool JournalReplay::apply(JournalChange change, qint64 position, QStringList &&row)
@@ -36,13 +51,20 @@ bool JournalReplay::apply(JournalChange change, qint64 position, QStringList &&r
         // Rows are only ever added at the end of the list.
         if (position != live() || count >= capacity)
             return false;
-        table.push_back({-1, std::move(row)});
+        table.push_back(-1 - int(rows.size()));
+        rows.push_back(std::move(row));
         add();
         break;
     case JournalChange::Replace:
         if (slot < 0)
             return false;
-        table[size_t(slot)] = {-1, std::move(row)};
+        // A row of the journal's own is replaced where it is stored.
+        if (table[size_t(slot)] < 0) {
+            rows[size_t(-1 - qint64(table[size_t(slot)]))] = std::move(row);
+        } else {
+            table[size_t(slot)] = -1 - int(rows.size());
+            rows.push_back(std::move(row));
+        }
         break;
     case JournalChange::Remove:
         if (slot < 0)
@@ -61,17 +83,21 @@ bool JournalReplay::apply(JournalChange change, qint64 position, QStringList &&r
     return true;
 }
 
-QList<JournalEntry> JournalReplay::takeList()
+ReplayedList JournalReplay::takeList()
 {
-    QList<JournalEntry> entries;
+    ReplayedList list;
     if (!fits())
-        return entries;
-    entries.reserve(live());
+        return list;
+    // Kept in place: the live slots close up towards the front.
+    size_t kept = 0;
     for (int slot = clearedBelow; slot < count; ++slot) {
         if (!removed[size_t(slot)])
-            entries.append(std::move(table[size_t(slot)]));
+            table[kept++] = table[size_t(slot)];
     }
-    return entries;
+    table.resize(kept);
+    list.order = std::move(table);
+    list.rows = std::move(rows);
+    return list;
 }
 
 // The slot of the row at `position` among those live; -1 beyond the list.

@@ -15,12 +15,16 @@ enum class JournalChange
     RemoveAll = 3
 };
 
-// One entry of a replayed list: a row of notes.dat as it was read (`fileRow`), or, where
-// `fileRow` is -1, a row that the journal holds.
-struct JournalEntry
+// The list a replay ends with, in order: each entry is the index of a row of notes.dat as
+// it was read (0 or more), or, below 0, the journal's row rows[-1 - entry]. Four bytes an
+// entry: a replay over a long list makes no copy of it.
+struct ReplayedList
 {
-    int fileRow = -1;
-    QStringList row;
+    std::vector<int> order;
+    std::vector<QStringList> rows;
+
+    static bool isFileRow(int entry) { return entry >= 0; }
+    const QStringList &rowOf(int entry) const { return rows[size_t(-1 - qint64(entry))]; }
 };
 
 // A crashed session's changes replayed, in the order they were made, onto the list it
@@ -30,9 +34,10 @@ struct JournalEntry
 class JournalReplay
 {
 public:
-    // The list begins as `start`; the changes to come add at most `inserts` rows.
-    JournalReplay(std::vector<JournalEntry> &&start, qint64 inserts);
-    static std::vector<JournalEntry> fileRows(int count);
+    // The list begins as the first `fileRows` rows of notes.dat, or as `kept`, the whole
+    // list the journal kept; the changes to come add at most `inserts` rows.
+    JournalReplay(int fileRows, qint64 inserts);
+    JournalReplay(std::vector<QStringList> &&kept, qint64 inserts);
 
     // False where the list would be too long to replay.
     bool fits() const { return capacity >= 0; }
@@ -42,16 +47,19 @@ public:
     bool apply(JournalChange change, qint64 position, QStringList &&row = {});
     int applied() const { return changes; }
     // The list as it stands after the changes applied.
-    QList<JournalEntry> takeList();
+    ReplayedList takeList();
 
 private:
+    void begin(size_t start, qint64 inserts);
     int live() const { return prefix(count) - prefix(clearedBelow); }
     int slotAt(int position) const;
     void add();
     void removeAt(int slot);
     int prefix(int index) const;
 
-    std::vector<JournalEntry> table;
+    // Every row that was ever in the list, by slot, as the entries of ReplayedList.
+    std::vector<int> table;
+    std::vector<QStringList> rows;
     std::vector<bool> removed;
     // A Fenwick tree over every row that was ever in the list, counting those still there.
     std::vector<int> tree;

@@ -66,13 +66,13 @@ void Quillora::readSettingsAtStart()
     const SessionJournal::Recovery recovery = journal->recover(loaded.stamp, int(items.size()));
     if (recovery.replayed) {
         QList<QTreeWidgetItem *> replayed;
-        replayed.reserve(recovery.entries.size());
-        for (const SessionJournal::Entry &entry : recovery.entries) {
-            if (entry.fileRow >= 0) {
-                replayed.append(items.at(entry.fileRow));
-                items[entry.fileRow] = nullptr;
+        replayed.reserve(qsizetype(recovery.list.order.size()));
+        for (const int entry : recovery.list.order) {
+            if (ReplayedList::isFileRow(entry)) {
+                replayed.append(items.at(entry));
+                items[entry] = nullptr;
             } else {
-                replayed.append(new QTreeWidgetItem(entry.row));
+                replayed.append(new QTreeWidgetItem(recovery.list.rowOf(entry)));
             }
         }
         qDeleteAll(items);

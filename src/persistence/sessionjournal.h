@@ -49,14 +49,12 @@ public:
         QDateTime written;
     };
 
-    using Entry = JournalEntry;
-
     struct Recovery
     {
-        // Whether the list is what a crashed session showed: `entries` then replaces the
+        // Whether the list is what a crashed session showed: `list` then replaces the
         // rows read from notes.dat.
         bool replayed = false;
-        QList<Entry> entries;
+        ReplayedList list;
         QList<Draft> drafts;
         int changes = 0;
         QDateTime lastChange;
