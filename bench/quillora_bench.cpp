@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QDataStream>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -327,7 +328,6 @@ Q_NEVER_INLINE void profiledCommand(Quillora &window, const QString &command)
         newDialog->noteEdit->setPlainText("Its text,\non two lines.");
         QMetaObject::invokeMethod(&window, "setTreeWidget");
     } else if (command == "done") {
-        QMetaObject::invokeMethod(&window, "editNote");
         QMetaObject::invokeMethod(&window, "editTreeWidget");
     } else if (command == "delete") {
         QMetaObject::invokeMethod(&window, "deleteNote");
@@ -353,6 +353,9 @@ int runChild(const QString &mode, const QString &path)
         settle();
         auto *tree = window->findChild<QTreeWidget *>();
         tree->setCurrentItem(tree->topLevelItem(50));
+        // Done is given in an Edit Note window already open.
+        if (mode == "done")
+            QMetaObject::invokeMethod(window, "editNote");
         settle();
         profiledCommand(*window, mode);
         std::_Exit(0);
@@ -480,14 +483,20 @@ std::pair<QList<double>, QList<double>> commandTimes(const QString &dir, int rep
         const auto bareMiddle = [&] {
             bare->setCurrentItem(bare->topLevelItem(50));
         };
+        const auto pairWith = [&](Command command, const std::function<void()> &prepare,
+                                  const std::function<void()> &run,
+                                  const std::function<void()> &floorPrepare,
+                                  const std::function<void()> &floorRun) {
+            const auto [measured, floorMs] = measurePair(
+                repetitions, [&] { return timedCommand(tree, prepare, run); },
+                [&] { return timedCommand(bare, floorPrepare, floorRun); });
+            program[command] = measured;
+            floor[command] = floorMs;
+        };
         const auto pair = [&](Command command, const std::function<void()> &prepare,
                               const std::function<void()> &run,
                               const std::function<void()> &floorRun) {
-            const auto [measured, floorMs] = measurePair(
-                repetitions, [&] { return timedCommand(tree, prepare, run); },
-                [&] { return timedCommand(bare, bareMiddle, floorRun); });
-            program[command] = measured;
-            floor[command] = floorMs;
+            pairWith(command, prepare, run, bareMiddle, floorRun);
         };
         pair(
             Adding,
@@ -497,16 +506,25 @@ std::pair<QList<double>, QList<double>> commandTimes(const QString &dir, int rep
             },
             [&] { QMetaObject::invokeMethod(&window, "setTreeWidget"); },
             [&] { bare->addTopLevelItem(new QTreeWidgetItem(newRow)); });
-        pair(
-            Editing, middle,
+        // Done is timed from the click in an Edit Note window already open; the floor
+        // closes a window of its own too.
+        QDialog bareDialog;
+        pairWith(
+            Editing,
             [&] {
+                middle();
                 QMetaObject::invokeMethod(&window, "editNote");
-                QMetaObject::invokeMethod(&window, "editTreeWidget");
+            },
+            [&] { QMetaObject::invokeMethod(&window, "editTreeWidget"); },
+            [&] {
+                bareMiddle();
+                bareDialog.show();
             },
             [&] {
                 QTreeWidgetItem *item = bare->currentItem();
                 for (int column = 0; column < 4; ++column)
                     item->setText(column, newRow.at(column));
+                bareDialog.close();
             });
         pair(
             Showing, middle, [&] { QMetaObject::invokeMethod(&window, "showNote"); }, [] {});
@@ -543,9 +561,15 @@ std::pair<QList<double>, QList<double>> commandTimes(const QString &dir, int rep
             std::unique_ptr<QTreeWidget> bare(makeBareTree());
             fillTree(bare.get(), decodeDirect(readFile(QDir(dir).filePath("notes.dat"))));
             bare->show();
+            // After the same question, answered at once.
             return timedCommand(
                 bare.get(), [&] { bare->setCurrentItem(bare->topLevelItem(50)); },
-                [&] { bare->clear(); });
+                [&] {
+                    if (QMessageBox::warning(
+                            bare.get(), "Are you sure?", "You are going to delete all notes",
+                            QMessageBox::Yes | QMessageBox::Cancel) == QMessageBox::Yes)
+                        bare->clear();
+                });
         });
     program[DeletingAll] = all;
     floor[DeletingAll] = allFloor;
