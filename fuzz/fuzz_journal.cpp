@@ -44,8 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     {
         SessionJournal session(notes);
         const SessionJournal::Recovery recovery = session.recover(stampOf(notes), 0);
-        if (recovery.replayed && recovery.entries.size() > qsizetype(size))
+        const ReplayedList &list = recovery.list;
+        if (recovery.replayed && list.order.size() > size)
             abort();
+        // Onto no notes.dat, every row shown is one of the journal's.
+        for (const int entry : list.order) {
+            if (ReplayedList::isFileRow(entry) || size_t(-1 - qint64(entry)) >= list.rows.size())
+                abort();
+        }
     }
     // What recovery kept, set aside or rescued goes before the next input.
     for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden))
