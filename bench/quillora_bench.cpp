@@ -192,16 +192,23 @@ double startBareWindow()
     return elapsedMs(timer);
 }
 
-double readProgram(const QString &file)
+// The rows of a notes file, as the program's reader gives them.
+QList<QStringList> readRows(const QString &file)
 {
-    QElapsedTimer timer;
-    timer.start();
     QFile device(file);
     device.open(QIODevice::ReadOnly);
     QDataStream stream(&device);
     stream.setVersion(QDataStream::Qt_4_6);
     QList<QStringList> rows;
     readNoteRows(stream, rows);
+    return rows;
+}
+
+double readProgram(const QString &file)
+{
+    QElapsedTimer timer;
+    timer.start();
+    readRows(file);
     return elapsedMs(timer);
 }
 
@@ -363,13 +370,7 @@ int runChild(const QString &mode, const QString &path)
     if (mode == "crash") {
         // A crashed session's journal of 10000 changes over DIR/notes.dat, which a "warm"
         // start-up then replays each time.
-        QFile device(QDir(path).filePath("notes.dat"));
-        device.open(QIODevice::ReadOnly);
-        QDataStream stream(&device);
-        stream.setVersion(QDataStream::Qt_4_6);
-        QList<QStringList> rows;
-        readNoteRows(stream, rows);
-        writeCrashedJournal(path, int(rows.size()), 10000);
+        writeCrashedJournal(path, int(readRows(QDir(path).filePath("notes.dat")).size()), 10000);
         return 0;
     }
     if (mode == "warm") {

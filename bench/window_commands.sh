@@ -79,11 +79,9 @@ for size in "${sizes[@]}"; do
         settle $pid >/dev/null
         adds=() deletes=()
         for round in 1 2 3 4 5 6 7 8; do
-            xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
-            notes_menu "$main" Down >/dev/null
-            dialog=$(wait_window "New Note")
-            xdotool windowactivate --sync "$dialog" >/dev/null 2>&1 || true
-            xdotool type --delay 5 "Round $round"
+            type_new_note "$main" "Round $round" "typed" "in the window" >/dev/null
+            # Back to the title line, where Return is "Add".
+            xdotool key shift+Tab
             adds+=("$(measure $pid)")
             wait_for 10 bash -c "! xdotool search --onlyvisible --name '^New Note\$'" ||
                 fail "New Note stayed open"

@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             abort();
         // Onto no notes.dat, every row shown is one of the journal's.
         for (const int entry : list.order) {
-            if (ReplayedList::isFileRow(entry) || size_t(-1 - qint64(entry)) >= list.rows.size())
+            if (ReplayedList::isFileRow(entry) ||
+                ReplayedList::journalRow(entry) >= list.rows.size())
                 abort();
         }
     }

@@ -19,7 +19,7 @@ JournalReplay::JournalReplay(std::vector<QStringList> &&kept, qint64 inserts)
         return;
     rows = std::move(kept);
     for (size_t row = 0; row < rows.size(); ++row)
-        table.push_back(-1 - int(row));
+        table.push_back(ReplayedList::journalEntry(row));
 }
 
 void JournalReplay::begin(size_t start, qint64 inserts)
@@ -51,7 +51,7 @@ bool JournalReplay::apply(JournalChange change, qint64 position, QStringList &&r
         // Rows are only ever added at the end of the list.
         if (position != live() || count >= capacity)
             return false;
-        table.push_back(-1 - int(rows.size()));
+        table.push_back(ReplayedList::journalEntry(rows.size()));
         rows.push_back(std::move(row));
         add();
         break;
@@ -59,10 +59,10 @@ bool JournalReplay::apply(JournalChange change, qint64 position, QStringList &&r
         if (slot < 0)
             return false;
         // A row of the journal's own is replaced where it is stored.
-        if (table[size_t(slot)] < 0) {
-            rows[size_t(-1 - qint64(table[size_t(slot)]))] = std::move(row);
+        if (!ReplayedList::isFileRow(table[size_t(slot)])) {
+            rows[ReplayedList::journalRow(table[size_t(slot)])] = std::move(row);
         } else {
-            table[size_t(slot)] = -1 - int(rows.size());
+            table[size_t(slot)] = ReplayedList::journalEntry(rows.size());
             rows.push_back(std::move(row));
         }
         break;

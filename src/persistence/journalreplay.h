@@ -24,7 +24,9 @@ struct ReplayedList
     std::vector<QStringList> rows;
 
     static bool isFileRow(int entry) { return entry >= 0; }
-    const QStringList &rowOf(int entry) const { return rows[size_t(-1 - qint64(entry))]; }
+    static int journalEntry(size_t row) { return -1 - int(row); }
+    static size_t journalRow(int entry) { return size_t(-1 - qint64(entry)); }
+    const QStringList &rowOf(int entry) const { return rows[journalRow(entry)]; }
 };
 
 // A crashed session's changes replayed, in the order they were made, onto the list it
