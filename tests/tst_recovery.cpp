@@ -199,14 +199,15 @@ void TestRecovery::decides()
     QCOMPARE(decideRecovery(journals), actions);
 }
 
-// Every combination of what can be known of one journal: none is deleted unless it holds
-// nothing or its save is on disk, none that cannot be trusted is replayed, and none that
-// another Quillora holds or that cannot be opened is touched.
+// Every combination of what can be known of one journal, through every step: none is
+// deleted unless it holds nothing, its save is on disk, or its notes are in the rescue file;
+// none that cannot be trusted is replayed; and none that another Quillora holds or that
+// cannot be opened is touched.
 void TestRecovery::neverDeletesWhatIsNotSafe()
 {
     for (const Opened opened :
          {Opened::Held, Opened::Unopenable, Opened::NotJournal, Opened::Open}) {
-        for (int bits = 0; bits < 1 << 7; ++bits) {
+        for (int bits = 0; bits < 1 << 12; ++bits) {
             JournalFacts known;
             known.opened = opened;
             known.intact = bits & 1;
@@ -216,22 +217,36 @@ void TestRecovery::neverDeletesWhatIsNotSafe()
             known.savedEqual = bits & 16;
             known.baseEqual = bits & 32;
             known.listKept = bits & 64;
-            const JournalAction action = decideRecovery({known}).value(0);
+            JournalReading reading;
+            reading.replayed = bits & 128;
+            reading.rowsRead = bits & 256;
+            reading.rowsWhole = reading.rowsRead && (bits & 512);
+            const bool copy = bits & 1024;
+            const bool rescued = bits & 2048;
+            const JournalAction planned = decideRecovery({known}).value(0);
+            const JournalAction action = afterReading(planned, reading);
+            const JournalEnding ending = journalEnding(action, copy, rescued);
             const bool trusted =
                 opened == Opened::Open && known.intact && known.readable && !known.setAside;
-            const QByteArray what = QByteArray::number(int(opened)) + '/' +
-                                    QByteArray::number(bits) + " -> " +
-                                    QByteArray::number(int(action));
-            if (action == JournalAction::Discard)
-                QVERIFY2(trusted && (known.empty || known.savedEqual), what);
+            const QByteArray what =
+                QByteArray::number(int(opened)) + '/' + QByteArray::number(bits) + " -> " +
+                QByteArray::number(int(planned)) + ", " + QByteArray::number(int(action));
+            const bool safeElsewhere = (trusted && (known.empty || known.savedEqual)) ||
+                                       (rescuesRows(action, known) && rescued) ||
+                                       (copy && action == JournalAction::Skip);
+            if (ending.discard)
+                QVERIFY2(safeElsewhere, what);
             if (action == JournalAction::Replay)
-                QVERIFY2(trusted && !known.empty && !known.savedEqual &&
+                QVERIFY2(trusted && reading.replayed && !known.empty && !known.savedEqual &&
                              (known.baseEqual || known.listKept),
                          what);
             if (opened == Opened::Held || opened == Opened::Unopenable || known.setAside)
                 QVERIFY2(action == JournalAction::Skip || opened == Opened::NotJournal, what);
             if (!known.intact && opened == Opened::Open && !known.setAside)
                 QVERIFY2(action == JournalAction::SetAside, what);
+            // A rescue that could not read every note keeps the journal.
+            if (planned == JournalAction::Rescue && reading.rowsRead && !reading.rowsWhole)
+                QVERIFY2(action == JournalAction::SetAside && !ending.discard, what);
         }
     }
 }

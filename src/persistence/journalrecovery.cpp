@@ -330,6 +330,7 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
         bytes += fileSize(found) + fileSize(walOf(found));
     sqlite3_hard_heap_limit64(ReadingHeapCap + bytes);
 
+    // What is known of each before reading.
     const bool byNumber = fileNumbersLast(QFileInfo(notesFile).absolutePath());
     std::vector<std::unique_ptr<CrashedJournal>> journals;
     QList<JournalFacts> facts;
@@ -352,63 +353,49 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
         facts << journal->facts;
         journals.push_back(std::move(journal));
     }
-    QList<JournalAction> actions = decideRecovery(facts);
+    const QList<JournalAction> planned = decideRecovery(facts);
 
+    // Each read for its action, and dealt with as the reading decides.
+    QList<JournalAction> actions;
     QList<QStringList> toRescue;
-    const auto keep = [&](CrashedJournal &journal) {
-        if (journal.facts.opened == JournalFacts::Opened::Open)
-            rescuableRows(journal.db, toRescue);
-        setAside(journal);
-        recovery.setAside = true;
-    };
     for (size_t i = 0; i < journals.size(); ++i) {
         CrashedJournal &journal = *journals[i];
-        JournalAction &action = actions[int(i)];
-        switch (action) {
-        case JournalAction::Skip:
-            // A copy of one passed over is of no use.
-            if (!journal.original.isEmpty())
-                journal.discard();
-            break;
-        case JournalAction::Discard:
-            journal.discard();
-            break;
-        case JournalAction::SetAside:
-            keep(journal);
-            break;
-        case JournalAction::Replay:
-            if (replay(journal.db, journal.listSeq, fileRows, recovery.list, recovery.changes) &&
-                readDrafts(journal.db, recovery.drafts)) {
-                recovery.replayed = true;
-                recovery.lastChange = QDateTime::fromMSecsSinceEpoch(journal.facts.lastChange);
-                // It goes on as this session's journal, so a second crash loses nothing.
-                db = journal.db;
-                journal.db = nullptr;
-                path = journal.path;
-                base = journal.base;
-                for (const Draft &draft : std::as_const(recovery.drafts))
-                    draftStored[int(draft.window)] = true;
-            } else {
-                recovery.list = {};
-                recovery.drafts.clear();
-                recovery.changes = 0;
-                action = JournalAction::SetAside;
-                keep(journal);
-            }
-            break;
-        case JournalAction::Rescue:
-            // One that cannot be read whole is kept, as a damaged one is.
-            if (!rescuableRows(journal.db, toRescue)) {
-                action = JournalAction::SetAside;
-                setAside(journal);
-                recovery.setAside = true;
-                break;
-            }
-            if (!recovery.lastChange.isValid() ||
-                journal.facts.lastChange > recovery.lastChange.toMSecsSinceEpoch())
-                recovery.lastChange = QDateTime::fromMSecsSinceEpoch(journal.facts.lastChange);
-            break;
+        JournalReading reading;
+        if (planned.at(int(i)) == JournalAction::Replay) {
+            reading.replayed =
+                replay(journal.db, journal.listSeq, fileRows, recovery.list, recovery.changes) &&
+                readDrafts(journal.db, recovery.drafts);
+        } else if (planned.at(int(i)) == JournalAction::Rescue) {
+            reading.rowsRead = true;
+            reading.rowsWhole = rescuableRows(journal.db, toRescue);
         }
+        const JournalAction action = afterReading(planned.at(int(i)), reading);
+        actions << action;
+        if (rescuesRows(action, journal.facts) && !reading.rowsRead)
+            rescuableRows(journal.db, toRescue);
+        if (action == JournalAction::Replay) {
+            recovery.replayed = true;
+            recovery.lastChange = QDateTime::fromMSecsSinceEpoch(journal.facts.lastChange);
+            // It goes on as this session's journal, so a second crash loses nothing.
+            db = journal.db;
+            journal.db = nullptr;
+            path = journal.path;
+            base = journal.base;
+            for (const Draft &draft : std::as_const(recovery.drafts))
+                draftStored[int(draft.window)] = true;
+        } else if (planned.at(int(i)) == JournalAction::Replay) {
+            recovery.list = {};
+            recovery.drafts.clear();
+            recovery.changes = 0;
+        }
+        if (action == JournalAction::SetAside) {
+            setAside(journal);
+            recovery.setAside = true;
+        }
+        if (action == JournalAction::Rescue &&
+            (!recovery.lastChange.isValid() ||
+             journal.facts.lastChange > recovery.lastChange.toMSecsSinceEpoch()))
+            recovery.lastChange = QDateTime::fromMSecsSinceEpoch(journal.facts.lastChange);
     }
     if (!toRescue.isEmpty()) {
         recovery.rescueFile =
@@ -418,14 +405,11 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
     const bool rescued = !recovery.rescueFile.isEmpty() || toRescue.isEmpty();
     for (size_t i = 0; i < journals.size(); ++i) {
         CrashedJournal &journal = *journals[i];
-        const JournalAction action = actions.at(int(i));
-        if (action == JournalAction::Rescue && rescued)
+        const JournalEnding ending =
+            journalEnding(actions.at(int(i)), !journal.original.isEmpty(), rescued);
+        if (ending.discard)
             journal.discard();
-        // A journal in a folder that cannot be written is dealt with once, where what it
-        // held is safe: in the copy that goes on as this session's journal, in the copy set
-        // aside, or in the rescue file.
-        const bool dealtWith = action != JournalAction::Rescue || rescued;
-        if (!journal.original.isEmpty() && dealtWith && QDir().mkpath(rescueDirectory()) &&
+        if (ending.markHandled && QDir().mkpath(rescueDirectory()) &&
             createExclusive(handledMark(journal.original)) == 0)
             syncFolderOf(handledMark(journal.original), nullptr);
     }

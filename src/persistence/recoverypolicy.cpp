@@ -36,3 +36,40 @@ QList<JournalAction> decideRecovery(const QList<JournalFacts> &journals)
         actions[chosen] = JournalAction::Replay;
     return actions;
 }
+
+JournalAction afterReading(JournalAction planned, const JournalReading &reading)
+{
+    if (planned == JournalAction::Replay && !reading.replayed)
+        return JournalAction::SetAside;
+    if (planned == JournalAction::Rescue && reading.rowsRead && !reading.rowsWhole)
+        return JournalAction::SetAside;
+    return planned;
+}
+
+bool rescuesRows(JournalAction action, const JournalFacts &facts)
+{
+    return action == JournalAction::Rescue ||
+           (action == JournalAction::SetAside && facts.opened == JournalFacts::Opened::Open);
+}
+
+JournalEnding journalEnding(JournalAction action, bool copy, bool rescued)
+{
+    JournalEnding ending;
+    // A copy of one passed over is of no use; one rescued goes once its notes are safe.
+    ending.discard = action == JournalAction::Discard || (action == JournalAction::Skip && copy) ||
+                     (action == JournalAction::Rescue && rescued);
+    // A journal in a folder that cannot be written is dealt with once, where what it held
+    // is safe: in the copy that goes on as this session's journal, in the copy set aside,
+    // or in the rescue file.
+    ending.markHandled = copy && (action != JournalAction::Rescue || rescued);
+    return ending;
+}
+
+bool removeJournalAtLeaving(const Leaving &leaving)
+{
+    // Nothing is lost by a save that cannot be made (a notes.dat the user made read-only)
+    // while the file on disk still holds the list: judged after the save, which may have
+    // cut short a file it wrote in place. The journal then holds no change of the list.
+    const bool fileHoldsList = !leaving.changed && (leaving.listEmpty || leaving.fileAsRead);
+    return leaving.saved || leaving.rescued || fileHoldsList;
+}

@@ -3,8 +3,11 @@
 
 #include <QList>
 
-// What the start-up does with each session journal it finds, decided from what is known of
-// them, before any of it is done. The rules, in this order:
+// Every rule of what becomes of a session journal, as pure decisions: the start-up's in
+// three steps (before reading, after reading, once the rescue file is written), and the
+// one of leaving. journalrecovery.cpp and restoresave.cpp carry them out and decide nothing.
+//
+// Before reading, in this order:
 //  - a journal that a running Quillora holds, or that cannot be opened at all (another
 //    user's file, say), is left alone; so is one set aside by an earlier start;
 //  - a file that is no database is set aside;
@@ -14,7 +17,8 @@
 //    whose session's save reached the disk;
 //  - of those that belong to the notes.dat read (made from it, or holding the whole list),
 //    the one changed last is replayed; every other one is rescued, then discarded.
-// A journal whose replay then fails is set aside, as a damaged one is.
+// After reading: a journal whose replay fails is set aside, as a damaged one is, and so is
+// one whose notes could not all be read for the rescue.
 struct JournalFacts
 {
     enum class Opened
@@ -47,3 +51,39 @@ enum class JournalAction
 // One action for each journal, in the order given. Of two changed in the same millisecond,
 // the one given later, a journal with a higher number, counts as the later one.
 QList<JournalAction> decideRecovery(const QList<JournalFacts> &journals);
+
+// What reading a journal for its action gave.
+struct JournalReading
+{
+    bool replayed = false;  // its changes applied to the list, and its drafts read
+    bool rowsRead = false;  // its notes read for the rescue file
+    bool rowsWhole = false; // ... every one of them
+};
+
+// The action once the journal is read.
+JournalAction afterReading(JournalAction planned, const JournalReading &reading);
+
+// Whether the notes of a journal go into the rescue file.
+bool rescuesRows(JournalAction action, const JournalFacts &facts);
+
+// What is done with a journal once the rescue file is written, or was not needed
+// (`rescued`). `copy`: read from a copy in the folder of rescued notes, the journal itself
+// being in a folder that cannot be written.
+struct JournalEnding
+{
+    bool discard = false;     // its files removed
+    bool markHandled = false; // the original marked as dealt with, for the starts after
+};
+JournalEnding journalEnding(JournalAction action, bool copy, bool rescued);
+
+// At leaving: the journal is removed once what it holds is safe without it. Otherwise it
+// stays, for the next start to recover.
+struct Leaving
+{
+    bool saved = false;      // notes.dat holds the list, on disk
+    bool rescued = false;    // the list is in a rescue file
+    bool changed = false;    // the list changed since notes.dat was read
+    bool listEmpty = false;  // the list holds no note
+    bool fileAsRead = false; // notes.dat is still the file read, whole after the save tried
+};
+bool removeJournalAtLeaving(const Leaving &leaving);

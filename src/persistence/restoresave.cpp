@@ -3,6 +3,7 @@
 
 #include "mainwindow/noterow.h"
 #include "notesstore.h"
+#include "recoverypolicy.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -188,20 +189,17 @@ void Quillora::writeSettingsWhenExit()
     const NotesFileStamp onDisk = stampOf(fileName);
     const NotesFileStamp loaded = loadedStamp;
     QString reason;
-    if (saveNotesOnExit(fileName, onDisk, rows, &reason)) {
+    Leaving leaving;
+    leaving.saved = saveNotesOnExit(fileName, onDisk, rows, &reason);
+    if (leaving.saved) {
         loadedStamp = stampOf(fileName);
         notesChanged = false;
-        leaveAllowed = true;
-        // notes.dat holds every change, and its folder is on disk.
-        journal->remove();
-        return;
+    } else {
+        leaving.changed = notesChanged;
+        leaving.listEmpty = rows.isEmpty();
+        leaving.fileAsRead = onDisk == loaded && stampOf(fileName) == onDisk;
     }
-    // Nothing is lost by a save that cannot be made (a notes.dat the user made read-only)
-    // while the file on disk still holds the list: judged after the save, which may have
-    // cut short a file it wrote in place. The journal then holds no change of the list.
-    const bool fileHoldsList =
-        !notesChanged && (rows.isEmpty() || (onDisk == loaded && stampOf(fileName) == onDisk));
-    if (fileHoldsList) {
+    if (removeJournalAtLeaving(leaving)) {
         leaveAllowed = true;
         journal->remove();
         return;
@@ -261,7 +259,9 @@ bool Quillora::rescueUnsavedNotes(const QString &fileName, const QList<QStringLi
         QDir::toNativeSeparators(rescueNotes(rows, QDateTime::currentDateTime(), &rescueReason));
     // The rescue file holds them all now. Where there is none, the session journal still
     // does, if it recorded every change: it stays, and the next start recovers them.
-    if (!rescued.isEmpty())
+    Leaving leaving;
+    leaving.rescued = !rescued.isEmpty();
+    if (removeJournalAtLeaving(leaving))
         journal->remove();
     const bool journaled = rescued.isEmpty() && journal->holdsChanges();
     const QString journalName = QDir::toNativeSeparators(journal->fileName());
