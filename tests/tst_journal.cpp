@@ -6,6 +6,7 @@
 #include "persistence/notesfile.h"
 #include "persistence/notesstore.h"
 #include "persistence/sessionjournal.h"
+#include "persistence/sqlitestatement.h"
 #include "testsupport.h"
 
 #include <QAction>
@@ -45,6 +46,7 @@ private slots:
     void journalIsOnDiskBeforeTheListShowsTheChange();
     void leavingLeavesNoJournal_data();
     void leavingLeavesNoJournal();
+    void aFailedPrepareIsTriedAgain();
 
 private:
     ScopedWorkDir *workDir = nullptr;
@@ -146,7 +148,10 @@ bool draftsWritten(Quillora &window)
 // Runs the commands of a script on the window: "add T", "edit N T" (Done), "type N T" (the
 // Edit Note window left open with a new title), "draft T" (the New Note window left open),
 // "cancel" (the Edit Note window), "wait" (until the drafts are written), "delete N",
-// "deleteall".
+// "deleteall", "fail" (the journal's next sync fails), "retry" (and it can be written again,
+// at once).
+std::optional<SystemCalls> faults;
+
 void run(Quillora &window, const QString &command)
 {
     const QStringList words = command.split(u' ');
@@ -173,6 +178,13 @@ void run(Quillora &window, const QString &command)
         action(window, QStringLiteral("&Delete Note"))->trigger();
     } else if (words[0] == QLatin1String("deleteall")) {
         action(window, QStringLiteral("Delete &All Notes"))->trigger();
+    } else if (words[0] == QLatin1String("fail")) {
+        if (!SystemCalls::available())
+            QSKIP(withoutSystemCalls());
+        faults.emplace(QByteArrayList{"posix/io/sync/fdatasync@1", "posix/io/sync/fsync@1"});
+    } else if (words[0] == QLatin1String("retry")) {
+        faults.reset();
+        SessionJournal::retryInterval = 0;
     } else {
         qFatal("no command %s", qPrintable(command));
     }
@@ -191,6 +203,8 @@ void TestJournal::init()
 
 void TestJournal::cleanup()
 {
+    faults.reset();
+    SessionJournal::retryInterval = 3000;
     QFile::setPermissions(workDir->path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     delete workDir;
@@ -236,6 +250,10 @@ void TestJournal::aCrashLosesNothing_data()
                                                                   << "Bedit";
     QTest::newRow("a draft given up by Add, another by cancel")
         << "draft D;wait;add E;type 0 Ax;wait;cancel;delete 1"
+        << ""
+        << "";
+    QTest::newRow("an edit cancelled while the journal could not be written")
+        << "type 0 Ax;wait;fail;add D;cancel;retry;add E"
         << ""
         << "";
 }
@@ -673,6 +691,20 @@ void TestJournal::leavingLeavesNoJournal()
     QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{NotesFile});
     QCOMPARE(QDir(rescueDirectory()).entryList({QStringLiteral("*.journal*")}, QDir::Files),
              QStringList());
+}
+
+// One error while a statement is prepared does not fail every later change.
+void TestJournal::aFailedPrepareIsTriedAgain()
+{
+    sqlite3 *db = nullptr;
+    QCOMPARE(sqlite3_open(":memory:", &db), SQLITE_OK);
+    PreparedStatements statements;
+    const char *sql = "INSERT INTO t VALUES (1)";
+    QVERIFY(!statements.get(db, sql).run());
+    QVERIFY(exec(db, "CREATE TABLE t(x)"));
+    QVERIFY(statements.get(db, sql).run());
+    statements.clear();
+    sqlite3_close(db);
 }
 
 QUILLORA_TEST_MAIN_AS_USER(TestJournal)

@@ -98,6 +98,7 @@ void Quillora::watchDrafts()
     connect(editNoteDialog->noteEdit, &QTextEdit::textChanged, this, changed(Window::EditNote));
     // An edit given up is no draft any more; a new note given up stays in its window.
     connect(editNoteDialog, &QDialog::rejected, this, [this] {
+        editPending = false;
         draftPause[int(Window::EditNote)]->stop();
         draftDeadline[int(Window::EditNote)]->stop();
         journal->clearDraft(Window::EditNote);

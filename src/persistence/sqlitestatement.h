@@ -62,6 +62,7 @@ public:
             bind(first + column, row.value(column));
         return *this;
     }
+    bool prepared() const { return stmt; }
     int step() { return stmt ? sqlite3_step(stmt) : SQLITE_ERROR; }
     // Runs a statement that returns no rows; reset afterwards, so that nothing it was
     // bound to is used again.
@@ -102,15 +103,19 @@ private:
 };
 
 // The statements that a connection runs again and again, each prepared once, the first time
-// it is asked for. They are finalized before the connection closes.
+// it is asked for; one that failed to prepare (an I/O error while the schema was read) is
+// prepared again the next time. They are finalized before the connection closes.
 class PreparedStatements
 {
 public:
     Statement &get(sqlite3 *db, const char *sql)
     {
         for (auto &prepared : statements) {
-            if (prepared.first == sql)
-                return *prepared.second;
+            if (prepared.first != sql)
+                continue;
+            if (!prepared.second->prepared())
+                prepared.second = std::make_unique<Statement>(db, sql, SQLITE_PREPARE_PERSISTENT);
+            return *prepared.second;
         }
         statements.emplace_back(sql,
                                 std::make_unique<Statement>(db, sql, SQLITE_PREPARE_PERSISTENT));
