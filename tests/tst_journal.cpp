@@ -345,6 +345,10 @@ void TestJournal::damagedJournalCostsNoNote_data()
     QTest::newRow("another writer's notes.dat") << "theirs" << false;
     QTest::newRow("two sessions in one folder") << "two" << false;
     QTest::newRow("the save was made, the journal not removed") << "saved" << false;
+    QTest::newRow("the save was made after the journal failed, the journal not removed")
+        << "saved after a failure" << false;
+    QTest::newRow("no write in place while the journal cannot take the list")
+        << "in-place refused" << false;
     QTest::newRow("killed while notes.dat was written in place") << "in-place" << false;
     QTest::newRow("a read-only folder") << "read-only" << false;
     QTest::newRow("a journal whose folder became read-only") << "made read-only" << false;
@@ -369,7 +373,7 @@ void TestJournal::damagedJournalCostsNoNote()
         QSKIP("a file is kept from its owner by an access list on Windows, not by its mode");
 #endif
     {
-        if (damage == QLatin1String("read-only"))
+        if (damage == QLatin1String("read-only") || damage == QLatin1String("in-place refused"))
             QFile::setPermissions(workDir->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         // Made first, changed first: its journal is rescued, not replayed.
         std::optional<SessionJournal> earlier;
@@ -393,8 +397,28 @@ void TestJournal::damagedJournalCostsNoNote()
             run(*second, QStringLiteral("add Second"));
             others = rowsOf(*second);
         }
+        if (damage == QLatin1String("saved after a failure")) {
+            // E is not in the journal, which must take the list back before the save.
+            run(window, QStringLiteral("fail"));
+            run(window, QStringLiteral("add E"));
+            faults.reset();
+        }
         shown = rowsOf(window);
-        if (damage == QLatin1String("saved")) {
+        if (damage == QLatin1String("in-place refused")) {
+            if (!SystemCalls::available())
+                QSKIP(withoutSystemCalls());
+            // SQLite syncs with fdatasync, the rescue file with fsync.
+            faults.emplace(QByteArrayList{"posix/io/sync/fdatasync@1"});
+            window.close();
+            faults.reset();
+            QCOMPARE(readAll(NotesFile), Original);
+            const QStringList rescued = QDir(rescueDirectory()).entryList({"notes-rescued-*"});
+            QCOMPARE(rescued.size(), 1);
+            QCOMPARE(describe(rowsIn(readAll(QDir(rescueDirectory()).filePath(rescued.first())))),
+                     describe(shown));
+            return;
+        }
+        if (damage.startsWith(QLatin1String("saved"))) {
             // The save is made and the journal told so, but the kill comes before the
             // journal is removed.
             std::optional<SystemCalls> faults;
@@ -515,7 +539,7 @@ void TestJournal::damagedJournalCostsNoNote()
         // The session changed last is replayed, what the other added is rescued.
         QCOMPARE(describe(got), describe(others));
         QVERIFY(rescuedHas(QStringLiteral("D")));
-    } else if (damage == QLatin1String("saved")) {
+    } else if (damage.startsWith(QLatin1String("saved"))) {
         QCOMPARE(describe(got), describe(shown));
         QVERIFY(boxes.texts.isEmpty());
         QVERIFY(rescued.isEmpty());
@@ -574,7 +598,7 @@ void TestJournal::damagedJournalCostsNoNote()
             QVERIFY2(got.contains(note), qPrintable(describe(got)));
         QVERIFY(mayLoseTheJournal || got == shown);
     }
-    if (damage != QLatin1String("saved") && damage != QLatin1String("in-place") &&
+    if (!damage.startsWith(QLatin1String("saved")) && damage != QLatin1String("in-place") &&
         damage != QLatin1String("made read-only"))
         QCOMPARE(readAll(NotesFile),
                  damage == QLatin1String("theirs") ? count(1) + row(theirs) : Original);

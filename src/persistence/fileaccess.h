@@ -48,12 +48,13 @@ bool waitOutHold(const QString &fileName, bool writing, QString *error);
 // Replaces `fileName` atomically with what `write` writes: a temporary file in the same
 // folder is written, flushed to disk and put in its place, so a failure or a crash at any
 // point leaves the previous file whole. A new file is readable by its owner only; an
-// existing one keeps its permissions (and on Windows its attributes). `beforeReplace`, if
-// given, is told the stamp of the new file once it is on disk, before it takes the old
-// one's place.
+// existing one keeps its permissions (and on Windows its attributes). Where the folder takes
+// no new file, the file is written in place only if `inPlace` allows it. `beforeReplace`, if
+// given, is told the stamp of the new file once it is on disk, before it takes the old one's
+// place; where it returns false, the old file stays and the save fails.
 bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &)> &write,
-                 QString *error,
-                 const std::function<void(const NotesFileStamp &)> &beforeReplace = {});
+                 QString *error, bool inPlace = false,
+                 const std::function<bool(const NotesFileStamp &)> &beforeReplace = {});
 
 // The session journal's files, handled with the system's own calls, never through a QFile
 // that SQLite has open too: closing a QFile would drop the POSIX locks SQLite holds on it.

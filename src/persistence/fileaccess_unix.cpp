@@ -76,15 +76,16 @@ NotesFileStamp stampOf(const QString &fileName)
 }
 
 bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &)> &write,
-                 QString *error, const std::function<void(const NotesFileStamp &)> &beforeReplace)
+                 QString *error, bool inPlace,
+                 const std::function<bool(const NotesFileStamp &)> &beforeReplace)
 {
     const QFileDevice::Permissions permissions =
         QFile::exists(fileName) ? QFile::permissions(fileName)
                                 : QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     QSaveFile file(fileName);
-    // Where the directory takes no temporary file, write in place, as long as the file
-    // itself may be written: a save that could be made is made.
-    file.setDirectWriteFallback(true);
+    // Where the directory takes no temporary file, write in place when the caller allows it
+    // and the file itself may be written.
+    file.setDirectWriteFallback(inPlace);
     if (!file.open(QIODevice::WriteOnly)) {
         setError(error, file.errorString());
         return false;
@@ -106,8 +107,16 @@ bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &
     }
     // The new file as it will be found in place: the rename keeps all of it.
     struct stat info;
-    if (beforeReplace && ::fstat(file.handle(), &info) == 0)
-        beforeReplace(stampFrom(info));
+    if (beforeReplace && ::fstat(file.handle(), &info) != 0) {
+        setError(error, qt_error_string(errno));
+        file.cancelWriting();
+        return false;
+    }
+    if (beforeReplace && !beforeReplace(stampFrom(info))) {
+        setError(error, QStringLiteral("the session journal could not record the save"));
+        file.cancelWriting();
+        return false;
+    }
     if (!file.commit()) {
         setError(error, file.errorString());
         return false;

@@ -168,7 +168,8 @@ bool folderTakesNewFiles(const QString &fileName)
 }
 
 bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &)> &write,
-                 QString *error, const std::function<void(const NotesFileStamp &)> &beforeReplace)
+                 QString *error, bool,
+                 const std::function<bool(const NotesFileStamp &)> &beforeReplace)
 {
     // A symbolic link stays one: the file it points to is replaced, as QSaveFile does.
     const QFileInfo info(fileName);
@@ -198,15 +199,17 @@ bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &
     if (written) {
         if (attributes != INVALID_FILE_ATTRIBUTES)
             copyAttributes(target, temporary, attributes);
-        if (beforeReplace)
-            beforeReplace(stampOf(file.fileName()));
-        const DWORD result = retryWhileHeld(Step::Replacing, [&] {
-            return resultOf(::MoveFileExW(temporary.c_str(), target.c_str(),
-                                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-        });
-        if (result == ERROR_SUCCESS)
-            return true;
-        reason = qt_error_string(int(result));
+        if (beforeReplace && !beforeReplace(stampOf(file.fileName()))) {
+            reason = QStringLiteral("the session journal could not record the save");
+        } else {
+            const DWORD result = retryWhileHeld(Step::Replacing, [&] {
+                return resultOf(::MoveFileExW(temporary.c_str(), target.c_str(),
+                                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+            });
+            if (result == ERROR_SUCCESS)
+                return true;
+            reason = qt_error_string(int(result));
+        }
     }
     // Whoever held the old file may have opened the new one by now too.
     retryWhileHeld(Step::Replacing, [&] { return resultOf(::DeleteFileW(temporary.c_str())); });

@@ -136,10 +136,10 @@ bool keepBackupOf(const QString &fileName, const QDateTime &when, QString *error
 }
 
 bool saveNotesFile(const QString &fileName, const QList<QStringList> &rows, QString *error,
-                   const std::function<void(const NotesFileStamp &)> &beforeReplace)
+                   bool inPlace, const std::function<bool(const NotesFileStamp &)> &beforeReplace)
 {
     return replaceFile(
-        fileName, [&rows](QFileDevice &file) { return writeRows(file, rows); }, error,
+        fileName, [&rows](QFileDevice &file) { return writeRows(file, rows); }, error, inPlace,
         beforeReplace);
 }
 

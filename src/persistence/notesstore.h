@@ -58,12 +58,13 @@ bool keepBackupOf(const QString &fileName, const QDateTime &when, QString *error
 // Replaces the file with `rows` atomically: a temporary file in the same directory is
 // written, flushed to disk and renamed over the old one, so a failure at any point leaves
 // the previous file whole. A new file is readable by its owner only; an existing one
-// keeps its permissions.
+// keeps its permissions. Where the folder takes no new file, the file is written in place
+// only if `inPlace` allows it.
 // `beforeReplace`, if given, is told the new file's stamp before it takes the old one's
-// place.
+// place; where it returns false, the old file stays and the save fails.
 bool saveNotesFile(const QString &fileName, const QList<QStringList> &rows,
-                   QString *error = nullptr,
-                   const std::function<void(const NotesFileStamp &)> &beforeReplace = {});
+                   QString *error = nullptr, bool inPlace = false,
+                   const std::function<bool(const NotesFileStamp &)> &beforeReplace = {});
 
 // The user's own data folder for Quillora: ~/.local/share/Tolvane/Quillora on Linux,
 // %LOCALAPPDATA%\Tolvane\Quillora on Windows.

@@ -241,13 +241,19 @@ bool Quillora::saveNotesOnExit(const QString &fileName, const NotesFileStamp &on
         loadedStamp = onDisk;
     }
     // Written in place, notes.dat is neither old nor new for a moment: the journal holds
-    // the whole list first, so that a kill then loses nothing.
-    if (!folderTakesNewFiles(fileName))
-        journal->recordList(rows);
+    // the whole list first, so that a kill then loses nothing, or no such write is made.
+    const bool inPlace = !folderTakesNewFiles(fileName);
+    if (inPlace && !journal->recordList(rows)) {
+        *reason = QStringLiteral("The folder takes no new file, and notes.dat is not written in "
+                                 "place while the session journal cannot keep the list.");
+        return false;
+    }
     // Once the new file is in place, the journal is obsolete: its stamp, recorded first,
-    // tells the next start so if the journal outlives the save.
-    return saveNotesFile(fileName, rows, reason,
-                         [this](const NotesFileStamp &saved) { journal->recordSaved(saved); });
+    // tells the next start so if the journal outlives the save. Where it cannot be
+    // recorded, the old file stays.
+    return saveNotesFile(fileName, rows, reason, inPlace, [this](const NotesFileStamp &saved) {
+        return journal->recordSaved(saved);
+    });
 }
 
 bool Quillora::rescueUnsavedNotes(const QString &fileName, const QList<QStringList> &rows,

@@ -279,7 +279,16 @@ bool SessionJournal::writeList(const QList<QStringList> &rows, const QList<Draft
 
 bool SessionJournal::recordSaved(const NotesFileStamp &stamp)
 {
-    if (failed || !db)
+    // A journal that failed is tried once more, at once: the stamp is what tells the next
+    // start that the journal is obsolete, should it outlive the save.
+    if (failed) {
+        sinceFailure.invalidate();
+        comeBack();
+    }
+    // No journal was ever made: none can outlive the save.
+    if (!db)
+        return true;
+    if (failed)
         return false;
     Statement saved(db, "UPDATE session SET saved_exists = ?, saved_size = ?, saved_modified = ?,"
                         " saved_inode = ?");

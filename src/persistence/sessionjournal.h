@@ -95,7 +95,8 @@ public:
 
     // The whole list, before notes.dat is written in place.
     bool recordList(const QList<QStringList> &rows);
-    // The stamp of the new notes.dat, before it takes the old one's place.
+    // The stamp of the new notes.dat, before it takes the old one's place; a journal that
+    // failed is tried again first. False where a journal is there that could not take it.
     bool recordSaved(const NotesFileStamp &stamp);
     // Once notes.dat is saved, or the list is safe elsewhere as Quillora leaves: removes
     // the journal and its files. No journal is made again in this session.
