@@ -350,6 +350,8 @@ void TestJournal::damagedJournalCostsNoNote_data()
     QTest::newRow("no write in place while the journal cannot take the list")
         << "in-place refused" << false;
     QTest::newRow("killed while notes.dat was written in place") << "in-place" << false;
+    QTest::newRow("the whole list kept, then another writer's notes.dat")
+        << "list, theirs" << false;
     QTest::newRow("a read-only folder") << "read-only" << false;
     QTest::newRow("a journal whose folder became read-only") << "made read-only" << false;
     QTest::newRow("a journal whose session cannot be read") << "no session" << false;
@@ -485,7 +487,7 @@ void TestJournal::damagedJournalCostsNoNote()
                               nullptr, nullptr),
                  SQLITE_OK);
         sqlite3_close(db);
-    } else if (damage == QLatin1String("in-place")) {
+    } else if (damage == QLatin1String("in-place") || damage == QLatin1String("list, theirs")) {
         // Where the folder takes no new file, the whole list goes into the journal before
         // notes.dat is written in place; cut short, the file is neither old nor new.
         {
@@ -493,7 +495,14 @@ void TestJournal::damagedJournalCostsNoNote()
             QVERIFY(journal.recover(stampOf(NotesFile), 3).replayed);
             QVERIFY(journal.recordList(shown));
         }
-        QVERIFY(writeAll(NotesFile, Original.left(40)));
+        if (damage == QLatin1String("in-place"))
+            QVERIFY(writeAll(NotesFile, Original.left(40)));
+    }
+    if (damage == QLatin1String("list, theirs")) {
+        // As a sync client writes: a new file renamed over the old one.
+        QVERIFY(writeAll(QStringLiteral("theirs.tmp"), count(1) + row(theirs)));
+        QVERIFY(QFile::remove(NotesFile));
+        QVERIFY(QFile::rename(QStringLiteral("theirs.tmp"), NotesFile));
     } else if (damage == QLatin1String("no session")) {
         sqlite3 *db = nullptr;
         QCOMPARE(sqlite3_open(Journal.toLocal8Bit().constData(), &db), SQLITE_OK);
@@ -507,7 +516,8 @@ void TestJournal::damagedJournalCostsNoNote()
         const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner;
         for (const QString &name : {Journal, Journal + QLatin1String("-wal"), workDir->path()})
             QVERIFY(QFile::setPermissions(name, readOnly));
-    } else if (damage == QLatin1String("theirs")) {
+    }
+    if (damage == QLatin1String("theirs")) {
         // Written while the old file is there, so that it cannot take the old one's inode.
         QVERIFY(writeAll(QStringLiteral("theirs.tmp"), count(1) + row(theirs)));
         QVERIFY(QFile::remove(NotesFile));
@@ -535,6 +545,18 @@ void TestJournal::damagedJournalCostsNoNote()
         QVERIFY(!QFile::exists(Journal));
         QCOMPARE(boxes.texts.size(), 1);
         QVERIFY2(boxes.texts.first().contains(rescued.value(0)), qPrintable(boxes.texts.first()));
+    } else if (damage == QLatin1String("list, theirs")) {
+        // The list comes back, and their file is kept beside it, named in the box; leaving
+        // saves the list and keeps the backup.
+        QCOMPARE(describe(got), describe(shown));
+        const QStringList backups = QDir().entryList({NotesFile + QLatin1String(".bak-*")});
+        QCOMPARE(backups.size(), 1);
+        QCOMPARE(readAll(backups.first()), count(1) + row(theirs));
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts.first().contains(backups.first()), qPrintable(boxes.texts.first()));
+        restart(true);
+        QCOMPARE(describe(rowsIn(readAll(NotesFile))), describe(shown));
+        QCOMPARE(readAll(backups.first()), count(1) + row(theirs));
     } else if (damage == QLatin1String("two")) {
         // The session changed last is replayed, what the other added is rescued.
         QCOMPARE(describe(got), describe(others));
@@ -598,8 +620,8 @@ void TestJournal::damagedJournalCostsNoNote()
             QVERIFY2(got.contains(note), qPrintable(describe(got)));
         QVERIFY(mayLoseTheJournal || got == shown);
     }
-    if (!damage.startsWith(QLatin1String("saved")) && damage != QLatin1String("in-place") &&
-        damage != QLatin1String("made read-only"))
+    if (!damage.startsWith(QLatin1String("saved")) && !damage.contains(QLatin1String("list")) &&
+        damage != QLatin1String("in-place") && damage != QLatin1String("made read-only"))
         QCOMPARE(readAll(NotesFile),
                  damage == QLatin1String("theirs") ? count(1) + row(theirs) : Original);
 }

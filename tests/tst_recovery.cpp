@@ -207,7 +207,7 @@ void TestRecovery::neverDeletesWhatIsNotSafe()
 {
     for (const Opened opened :
          {Opened::Held, Opened::Unopenable, Opened::NotJournal, Opened::Open}) {
-        for (int bits = 0; bits < 1 << 12; ++bits) {
+        for (int bits = 0; bits < 1 << 14; ++bits) {
             JournalFacts known;
             known.opened = opened;
             known.intact = bits & 1;
@@ -223,8 +223,10 @@ void TestRecovery::neverDeletesWhatIsNotSafe()
             reading.rowsWhole = reading.rowsRead && (bits & 512);
             const bool copy = bits & 1024;
             const bool rescued = bits & 2048;
+            known.fileThere = bits & 4096;
+            reading.fileKept = bits & 8192;
             const JournalAction planned = decideRecovery({known}).value(0);
-            const JournalAction action = afterReading(planned, reading);
+            const JournalAction action = afterReading(planned, known, reading);
             const JournalEnding ending = journalEnding(action, copy, rescued);
             const bool trusted =
                 opened == Opened::Open && known.intact && known.readable && !known.setAside;
@@ -240,6 +242,9 @@ void TestRecovery::neverDeletesWhatIsNotSafe()
                 QVERIFY2(trusted && reading.replayed && !known.empty && !known.savedEqual &&
                              (known.baseEqual || known.listKept),
                          what);
+            // Nothing is replayed over a file that is not its base unless that file is kept.
+            if (action == JournalAction::Replay && !known.baseEqual)
+                QVERIFY2(!known.fileThere || reading.fileKept, what);
             if (opened == Opened::Held || opened == Opened::Unopenable || known.setAside)
                 QVERIFY2(action == JournalAction::Skip || opened == Opened::NotJournal, what);
             if (!known.intact && opened == Opened::Open && !known.setAside)

@@ -350,6 +350,7 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
         journal->facts.savedEqual =
             journal->saved.exists && sameFile(journal->saved, loaded, byNumber);
         journal->facts.baseEqual = sameFile(journal->base, loaded, byNumber);
+        journal->facts.fileThere = loaded.exists;
         facts << journal->facts;
         journals.push_back(std::move(journal));
     }
@@ -361,7 +362,12 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
     for (size_t i = 0; i < journals.size(); ++i) {
         CrashedJournal &journal = *journals[i];
         JournalReading reading;
-        if (planned.at(int(i)) == JournalAction::Replay) {
+        if (planned.at(int(i)) == JournalAction::Replay && replayKeepsFileFirst(journal.facts)) {
+            reading.fileKept =
+                keepBackupOf(notesFile, QDateTime::currentDateTime(), nullptr, &recovery.keptFile);
+        }
+        if (planned.at(int(i)) == JournalAction::Replay &&
+            (reading.fileKept || !replayKeepsFileFirst(journal.facts))) {
             reading.replayed =
                 replay(journal.db, journal.listSeq, fileRows, recovery.list, recovery.changes) &&
                 readDrafts(journal.db, recovery.drafts);
@@ -369,7 +375,7 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
             reading.rowsRead = true;
             reading.rowsWhole = rescuableRows(journal.db, toRescue);
         }
-        const JournalAction action = afterReading(planned.at(int(i)), reading);
+        const JournalAction action = afterReading(planned.at(int(i)), journal.facts, reading);
         actions << action;
         if (rescuesRows(action, journal.facts) && !reading.rowsRead)
             rescuableRows(journal.db, toRescue);

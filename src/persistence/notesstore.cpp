@@ -100,7 +100,7 @@ bool notesFileWritable(const QString &fileName, QString *error)
     return false;
 }
 
-bool keepBackupOf(const QString &fileName, const QDateTime &when, QString *error)
+bool keepBackupOf(const QString &fileName, const QDateTime &when, QString *error, QString *kept)
 {
     QFile original(fileName);
     if (!waitOutHold(fileName, false, error))
@@ -132,6 +132,8 @@ bool keepBackupOf(const QString &fileName, const QDateTime &when, QString *error
         discard(backup);
         return false;
     }
+    if (kept)
+        *kept = QFileInfo(backup).absoluteFilePath();
     return true;
 }
 

@@ -52,8 +52,9 @@ bool notesFileWritable(const QString &fileName, QString *error = nullptr);
 
 // Copies the file's bytes, owner-only, to "<fileName>.bak-yyyyMMdd-HHmmss", adding "-1",
 // "-2" ... rather than ever replacing an earlier backup. False if the copy was not made
-// in full; a half-written copy is removed.
-bool keepBackupOf(const QString &fileName, const QDateTime &when, QString *error = nullptr);
+// in full; a half-written copy is removed. `kept`, when given, is told the copy's name.
+bool keepBackupOf(const QString &fileName, const QDateTime &when, QString *error = nullptr,
+                  QString *kept = nullptr);
 
 // Replaces the file with `rows` atomically: a temporary file in the same directory is
 // written, flushed to disk and renamed over the old one, so a failure at any point leaves

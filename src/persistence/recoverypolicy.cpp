@@ -37,8 +37,16 @@ QList<JournalAction> decideRecovery(const QList<JournalFacts> &journals)
     return actions;
 }
 
-JournalAction afterReading(JournalAction planned, const JournalReading &reading)
+bool replayKeepsFileFirst(const JournalFacts &facts)
 {
+    return facts.fileThere && !facts.baseEqual;
+}
+
+JournalAction afterReading(JournalAction planned, const JournalFacts &facts,
+                           const JournalReading &reading)
+{
+    if (planned == JournalAction::Replay && replayKeepsFileFirst(facts) && !reading.fileKept)
+        return JournalAction::Rescue;
     if (planned == JournalAction::Replay && !reading.replayed)
         return JournalAction::SetAside;
     if (planned == JournalAction::Rescue && reading.rowsRead && !reading.rowsWhole)

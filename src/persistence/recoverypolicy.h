@@ -16,9 +16,12 @@
 //  - one that holds nothing (killed before its first change) is discarded, and so is one
 //    whose session's save reached the disk;
 //  - of those that belong to the notes.dat read (made from it, or holding the whole list),
-//    the one changed last is replayed; every other one is rescued, then discarded.
+//    the one changed last is replayed; every other one is rescued, then discarded. A whole
+//    list is replayed over a notes.dat that is not the one its session began with (another
+//    writer's, or its own write in place cut short) only once that file is kept as a backup.
 // After reading: a journal whose replay fails is set aside, as a damaged one is, and so is
-// one whose notes could not all be read for the rescue.
+// one whose notes could not all be read for the rescue; one whose replay needed a backup
+// that could not be made is rescued.
 struct JournalFacts
 {
     enum class Opened
@@ -36,6 +39,7 @@ struct JournalFacts
     bool savedEqual = false; // its session's save is the notes.dat read
     bool baseEqual = false;  // its session began with the notes.dat read
     bool listKept = false;   // it holds the whole list
+    bool fileThere = false;  // a notes.dat was read
     qint64 lastChange = 0;
 };
 
@@ -52,16 +56,21 @@ enum class JournalAction
 // the one given later, a journal with a higher number, counts as the later one.
 QList<JournalAction> decideRecovery(const QList<JournalFacts> &journals);
 
+// Whether notes.dat is kept as a backup before the journal is replayed over it.
+bool replayKeepsFileFirst(const JournalFacts &facts);
+
 // What reading a journal for its action gave.
 struct JournalReading
 {
+    bool fileKept = false;  // notes.dat kept as a backup, where the replay needs it
     bool replayed = false;  // its changes applied to the list, and its drafts read
     bool rowsRead = false;  // its notes read for the rescue file
     bool rowsWhole = false; // ... every one of them
 };
 
 // The action once the journal is read.
-JournalAction afterReading(JournalAction planned, const JournalReading &reading);
+JournalAction afterReading(JournalAction planned, const JournalFacts &facts,
+                           const JournalReading &reading);
 
 // Whether the notes of a journal go into the rescue file.
 bool rescuesRows(JournalAction action, const JournalFacts &facts);

@@ -143,6 +143,11 @@ void Quillora::restoreRecovered(const SessionJournal::Recovery &recovery)
                                                 : QStringLiteral("changes"))
                      .arg(QLocale().toString(recovery.lastChange, QLocale::ShortFormat));
     }
+    if (!recovery.keptFile.isEmpty()) {
+        lines << QStringLiteral("The notes.dat found was not the one that session began with; it "
+                                "was kept as %1.")
+                     .arg(QDir::toNativeSeparators(recovery.keptFile));
+    }
     lines += drafts;
     const QString rescued = QDir::toNativeSeparators(recovery.rescueFile);
     if (recovery.setAside) {

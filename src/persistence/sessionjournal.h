@@ -61,6 +61,8 @@ public:
         // Where the notes of a journal that could not be replayed were saved, and why.
         QString rescueFile;
         QString rescueReason;
+        // Where the notes.dat found was kept before a list was replayed over it.
+        QString keptFile;
         // A journal whose replay could not be trusted, kept under its name or marked.
         bool setAside = false;
         bool found() const { return replayed || !rescueFile.isEmpty() || setAside; }
