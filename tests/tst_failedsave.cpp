@@ -235,6 +235,9 @@ void TestFailedSave::leavingWithNotesThatCannotBeSaved_data()
     QTest::newRow("the rename and the rescue file's sync fail")
         << Place::Ordinary << Change::Added << QByteArrayList{Rename + "@1", Sync + "@2"} << false
         << Outcome::NotRescued;
+    QTest::newRow("the rename and the sync of the new rescue folder into its parent fail")
+        << Place::Ordinary << Change::Added << QByteArrayList{Rename + "@1", Sync + "@4"} << false
+        << Outcome::NotRescued;
     QTest::newRow("the rename and the rescue folder's sync fail, ended by a signal")
         << Place::Ordinary << Change::Deleted << QByteArrayList{Rename + "@1", Sync + "@3"} << true
         << Outcome::NotRescued;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
@@ -25,6 +26,13 @@ void setError(QString *error, const QString &reason);
 // `ownerOnly` is false, the new file is readable and writable by its owner alone.
 bool openNewFile(QFile &file, const QString &stem, const QString &suffix, QString *error,
                  bool ownerOnly = true);
+
+// Makes the folder and those above it that are missing, telling which were made in
+// `made`, outermost first; syncMadeFolders() then puts each one's name on the disk, in its
+// parent. makeFolder() does both.
+bool makeFolders(const QString &path, QStringList *made);
+bool syncMadeFolders(const QStringList &made, QString *error = nullptr);
+bool makeFolder(const QString &path);
 
 // Puts what was written to the file on the disk itself.
 bool syncToDisk(QFileDevice &file);

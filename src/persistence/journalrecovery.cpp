@@ -72,7 +72,7 @@ bool copyInto(const QString &from, const QString &to)
 // is left as it is. Empty where no copy could be made.
 QString copyToRescueFolder(const QString &journal, const QString &notesFile)
 {
-    if (!QDir().mkpath(rescueDirectory()))
+    if (!makeFolder(rescueDirectory()))
         return QString();
     for (int number = 0; number < MaxJournals; ++number) {
         const QString name = numbered(fallbackStem(notesFile), number);
@@ -415,7 +415,7 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
             journalEnding(actions.at(int(i)), !journal.original.isEmpty(), rescued);
         if (ending.discard)
             journal.discard();
-        if (ending.markHandled && QDir().mkpath(rescueDirectory()) &&
+        if (ending.markHandled && makeFolder(rescueDirectory()) &&
             createExclusive(handledMark(journal.original)) == 0)
             syncFolderOf(handledMark(journal.original), nullptr);
     }

@@ -35,6 +35,29 @@ bool openNewFile(QFile &file, const QString &stem, const QString &suffix, QStrin
     return false;
 }
 
+bool makeFolders(const QString &path, QStringList *made)
+{
+    for (QString folder = QFileInfo(path).absoluteFilePath(); !QFileInfo::exists(folder);
+         folder = QFileInfo(folder).absolutePath())
+        made->prepend(folder);
+    return QDir().mkpath(path);
+}
+
+bool syncMadeFolders(const QStringList &made, QString *error)
+{
+    for (const QString &folder : made) {
+        if (!syncFolderOf(folder, error))
+            return false;
+    }
+    return true;
+}
+
+bool makeFolder(const QString &path)
+{
+    QStringList made;
+    return makeFolders(path, &made) && syncMadeFolders(made);
+}
+
 namespace {
 
 // Removes a file that could not be written in full. QFile::remove() alone would not: it
@@ -156,7 +179,10 @@ QString rescueDirectory()
 QString rescueNotes(const QList<QStringList> &rows, const QDateTime &when, QString *error)
 {
     const QString directory = rescueDirectory();
-    if (!QDir().mkpath(directory)) {
+    // A folder made here is found after a power cut only once its name is on disk too: the
+    // rescue file is named in the box only then.
+    QStringList made;
+    if (!makeFolders(directory, &made)) {
         setError(
             error,
             QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(directory)));
@@ -169,7 +195,7 @@ QString rescueNotes(const QList<QStringList> &rows, const QDateTime &when, QStri
         return QString();
     if (!writeRows(file, rows) || !syncToDisk(file))
         setError(error, file.errorString());
-    else if (syncFolderOf(file.fileName(), error))
+    else if (syncFolderOf(file.fileName(), error) && syncMadeFolders(made, error))
         return QFileInfo(file).absoluteFilePath();
     discard(file);
     return QString();

@@ -100,7 +100,7 @@ bool SessionJournal::open(const NotesFileStamp &stamp)
     stems << fallbackStem(notesFile);
     int why = 0;
     for (const QString &stem : std::as_const(stems)) {
-        if (stem.startsWith(rescueDirectory()) && !QDir().mkpath(rescueDirectory()))
+        if (stem.startsWith(rescueDirectory()) && !makeFolder(rescueDirectory()))
             continue;
         for (int number = 0; number < MaxJournals && path.isEmpty(); ++number) {
             const QString name = numbered(stem, number);
