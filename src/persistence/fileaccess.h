@@ -53,6 +53,9 @@ bool folderTakesNewFiles(const QString &fileName);
 // program holds a file that way, and it is true at once.
 bool waitOutHold(const QString &fileName, bool writing, QString *error);
 
+// The stamp of the file open in `file`, whatever its name leads to by now.
+NotesFileStamp stampOfOpen(QFileDevice &file);
+
 // Replaces `fileName` atomically with what `write` writes: a temporary file in the same
 // folder is written, flushed to disk and put in its place, so a failure or a crash at any
 // point leaves the previous file whole. A new file is readable by its owner only; an

@@ -75,6 +75,14 @@ NotesFileStamp stampOf(const QString &fileName)
     return stampFrom(info);
 }
 
+NotesFileStamp stampOfOpen(QFileDevice &file)
+{
+    struct stat info;
+    if (::fstat(file.handle(), &info) != 0)
+        return NotesFileStamp();
+    return stampFrom(info);
+}
+
 bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &)> &write,
                  QString *error, bool inPlace,
                  const std::function<bool(const NotesFileStamp &)> &beforeReplace)

@@ -128,15 +128,11 @@ bool waitOutHold(const QString &fileName, bool writing, QString *error)
     return false;
 }
 
-NotesFileStamp stampOf(const QString &fileName)
+namespace {
+
+NotesFileStamp stampOfHandle(HANDLE handle)
 {
     NotesFileStamp stamp;
-    // Asking for no access reads the metadata whoever holds the file.
-    const HANDLE handle = ::CreateFileW(
-        nativePath(fileName).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return stamp;
     BY_HANDLE_FILE_INFORMATION info;
     if (::GetFileInformationByHandle(handle, &info)) {
         stamp.exists = true;
@@ -147,8 +143,27 @@ NotesFileStamp stampOf(const QString &fileName)
         stamp.device = info.dwVolumeSerialNumber;
         stamp.inode = quint64(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
     }
+    return stamp;
+}
+
+} // namespace
+
+NotesFileStamp stampOf(const QString &fileName)
+{
+    // Asking for no access reads the metadata whoever holds the file.
+    const HANDLE handle = ::CreateFileW(
+        nativePath(fileName).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return NotesFileStamp();
+    const NotesFileStamp stamp = stampOfHandle(handle);
     ::CloseHandle(handle);
     return stamp;
+}
+
+NotesFileStamp stampOfOpen(QFileDevice &file)
+{
+    return stampOfHandle(HANDLE(::_get_osfhandle(file.handle())));
 }
 
 bool folderTakesNewFiles(const QString &fileName)

@@ -97,6 +97,9 @@ LoadedNotes loadNotesFile(const QString &fileName, const std::function<void(QStr
         loaded.incomplete = true;
         return loaded;
     }
+    // The stamp of the file whose rows are read: the name may have been given to another
+    // file while this one was waited for.
+    loaded.stamp = stampOfOpen(file);
     QDataStream stream(&file);
     stream.setVersion(QDataStream::Qt_4_6);
     // A row of more than four strings, from another writer, loses the rest at the save.

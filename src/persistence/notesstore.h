@@ -37,7 +37,7 @@ struct LoadedNotes
     // a malformed string, bytes behind its rows, or rows of more than four strings.
     // Saving over it would lose them.
     bool incomplete = false;
-    // The file as it was when it was read, taken before reading.
+    // The file as it was when it was read, taken from the file opened, before reading.
     NotesFileStamp stamp;
 };
 

@@ -106,7 +106,11 @@ bool SessionJournal::open(const NotesFileStamp &stamp)
             const QString name = numbered(stem, number);
             if (!fileExists(name) && fileExists(walOf(name)))
                 removeFile(walOf(name));
-            const int made = createExclusive(name);
+            int made = createExclusive(name);
+            // The -wal holds the notes' text too: made here, owner-only, before SQLite
+            // would make it with the folder's inherited access rules.
+            if (made == 0 && (made = createExclusive(walOf(name))) != 0)
+                removeFile(name);
             if (made == 0) {
                 path = name;
             } else if (made != EEXIST) {
