@@ -580,6 +580,14 @@ void TestJournal::damagedJournalCostsNoNote()
             QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(u'\n')));
             QCOMPARE(QDir(rescueDirectory()).entryList({QStringLiteral("notes-rescued-*")}),
                      QStringList());
+            // Nor once the folder can be written again.
+            const QFileDevice::Permissions writable =
+                QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+            for (const QString &name : {workDir->path(), Journal, Journal + QLatin1String("-wal")})
+                QVERIFY(QFile::setPermissions(name, writable));
+            restart(true);
+            QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join(u'\n')));
+            QCOMPARE(describe(rowsIn(readAll(NotesFile))), describe(shown));
         }
     } else if (damage == QLatin1String("no session")) {
         // Kept, never deleted unread; what it holds is rescued.
@@ -594,10 +602,12 @@ void TestJournal::damagedJournalCostsNoNote()
         restart();
         QVERIFY(boxes.texts.isEmpty());
     } else if (damage == QLatin1String("unopenable")) {
-        // Not touched, and nothing said: it may be another session's.
+        // Not touched, but named: what it holds is not in the list.
         QCOMPARE(describe(got), describe(before));
         QVERIFY(QFile::exists(Journal));
-        QVERIFY(boxes.texts.isEmpty());
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts.first().contains(QFileInfo(Journal).absoluteFilePath()),
+                 qPrintable(boxes.texts.first()));
     } else if (damage == QLatin1String("large")) {
         QCOMPARE(describe(got), describe(shown));
         QVERIFY(rescuedHas(QStringLiteral("Large")));

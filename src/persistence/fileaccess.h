@@ -89,6 +89,9 @@ int createExclusive(const QString &fileName);
 // Hides a file that SQLite made itself, where files are hidden by an attribute (Windows).
 void hideFile(const QString &fileName);
 
+// Whether the file belongs to another user (never on Windows, where its access list rules).
+bool ownedByAnother(const QString &fileName);
+
 // Whether the existing file may be written; true for a file that is not there.
 bool fileWritable(const QString &fileName);
 

@@ -174,6 +174,13 @@ int createExclusive(const QString &fileName)
 
 void hideFile(const QString &) {}
 
+bool ownedByAnother(const QString &fileName)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(fileName).constData(), &info) == 0 &&
+           info.st_uid != ::geteuid();
+}
+
 bool fileWritable(const QString &fileName)
 {
     return ::access(QFile::encodeName(fileName).constData(), W_OK) == 0 || errno == ENOENT;

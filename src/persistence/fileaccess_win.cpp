@@ -283,6 +283,11 @@ void hideFile(const QString &fileName)
         ::SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
 }
 
+bool ownedByAnother(const QString &)
+{
+    return false;
+}
+
 bool fileWritable(const QString &fileName)
 {
     const DWORD attributes = ::GetFileAttributesW(nativePath(fileName).c_str());

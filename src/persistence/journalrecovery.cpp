@@ -134,6 +134,11 @@ void openCrashed(CrashedJournal &journal)
     using Opened = JournalFacts::Opened;
     JournalFacts &facts = journal.facts;
     facts.opened = Opened::Unopenable;
+    // Another user's journal is never read as this user's own, whoever may write it.
+    if (ownedByAnother(journal.path)) {
+        facts.opened = Opened::OtherOwner;
+        return;
+    }
     const qint64 bytes = fileSize(journal.path) + fileSize(walOf(journal.path));
     if (sqlite3_open_v2(sqliteFileName(journal.path).constData(), &journal.db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK)
@@ -297,16 +302,19 @@ void setAside(CrashedJournal &journal)
     }
 }
 
-// A journal in a folder that cannot be written, once dealt with, is passed over by the
-// starts after, as long as it is as it was then: its mark in the folder of rescued notes
-// is named after its place and state.
-QString handledMark(const QString &journal)
+// A journal in a folder that could not be written, once dealt with, is passed over by the
+// starts after, as long as it is as it was then, even once the folder can be written again:
+// its mark in the folder of rescued notes is named after its place and state. Its state is
+// its size and time alone, which last across mounts where a file's number does not; marks
+// made before named the number too, and still count.
+QString handledMark(const QString &journal, bool byNumber = false)
 {
     QByteArray identity = QFileInfo(journal).absoluteFilePath().toUtf8();
     for (const QString &name : {journal, walOf(journal)}) {
         const NotesFileStamp stamp = stampOf(name);
-        identity += '|' + QByteArray::number(stamp.size) + ',' +
-                    QByteArray::number(stamp.modified) + ',' + QByteArray::number(stamp.inode);
+        identity += '|' + QByteArray::number(stamp.size) + ',' + QByteArray::number(stamp.modified);
+        if (byNumber)
+            identity += ',' + QByteArray::number(stamp.inode);
     }
     return rescueDirectory() + QLatin1String("/notes-") +
            QString::fromLatin1(
@@ -337,9 +345,9 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
     for (const QString &found : paths) {
         auto journal = std::make_unique<CrashedJournal>();
         journal->path = found;
+        if (fileExists(handledMark(found)) || fileExists(handledMark(found, true)))
+            continue;
         if (!folderTakesNewFiles(found) || !fileWritable(found) || !fileWritable(walOf(found))) {
-            if (fileExists(handledMark(found)))
-                continue;
             const QString copy = copyToRescueFolder(found, notesFile);
             if (!copy.isEmpty()) {
                 journal->original = found;
@@ -394,6 +402,8 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
             recovery.drafts.clear();
             recovery.changes = 0;
         }
+        if (namedUnopened(action, journal.facts))
+            recovery.unopened << QDir::toNativeSeparators(journal.path);
         if (action == JournalAction::SetAside) {
             setAside(journal);
             recovery.setAside = true;

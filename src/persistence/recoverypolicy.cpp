@@ -6,7 +6,8 @@ namespace {
 JournalAction actionAlone(const JournalFacts &facts)
 {
     using Opened = JournalFacts::Opened;
-    if (facts.opened == Opened::Held || facts.opened == Opened::Unopenable)
+    if (facts.opened == Opened::Held || facts.opened == Opened::OtherOwner ||
+        facts.opened == Opened::Unopenable)
         return JournalAction::Skip;
     if (facts.opened == Opened::NotJournal)
         return JournalAction::SetAside;
@@ -52,6 +53,11 @@ JournalAction afterReading(JournalAction planned, const JournalFacts &facts,
     if (planned == JournalAction::Rescue && reading.rowsRead && !reading.rowsWhole)
         return JournalAction::SetAside;
     return planned;
+}
+
+bool namedUnopened(JournalAction action, const JournalFacts &facts)
+{
+    return action == JournalAction::Skip && facts.opened == JournalFacts::Opened::Unopenable;
 }
 
 bool rescuesRows(JournalAction action, const JournalFacts &facts)

@@ -8,8 +8,9 @@
 // one of leaving. journalrecovery.cpp and restoresave.cpp carry them out and decide nothing.
 //
 // Before reading, in this order:
-//  - a journal that a running Quillora holds, or that cannot be opened at all (another
-//    user's file, say), is left alone; so is one set aside by an earlier start;
+//  - a journal that a running Quillora holds, or that another user owns, is left alone, and
+//    so is one set aside by an earlier start; one that cannot be opened for another reason
+//    (an I/O error, a damaged lock) is left alone too, and named in the box;
 //  - a file that is no database is set aside;
 //  - a journal that is damaged, or whose session cannot be read, is set aside, and what can
 //    be read of it is rescued: it is never deleted;
@@ -27,7 +28,8 @@ struct JournalFacts
     enum class Opened
     {
         Held,       // a running Quillora holds it
-        Unopenable, // it cannot be opened or locked, for a reason other than a hold
+        OtherOwner, // another user owns it
+        Unopenable, // it cannot be opened or locked, for a reason other than those
         NotJournal, // it is no database
         Open
     };
@@ -71,6 +73,9 @@ struct JournalReading
 // The action once the journal is read.
 JournalAction afterReading(JournalAction planned, const JournalFacts &facts,
                            const JournalReading &reading);
+
+// Whether the box names a journal that was left alone.
+bool namedUnopened(JournalAction action, const JournalFacts &facts);
 
 // Whether the notes of a journal go into the rescue file.
 bool rescuesRows(JournalAction action, const JournalFacts &facts);

@@ -163,6 +163,11 @@ void Quillora::restoreRecovered(const SessionJournal::Recovery &recovery)
                                 "saved either (%1); its journal is kept.")
                      .arg(recovery.rescueReason);
     }
+    for (const QString &unopened : recovery.unopened) {
+        lines << QStringLiteral("The session journal %1 could not be opened; it is left as it "
+                                "is, and tried again at the next start.")
+                     .arg(unopened);
+    }
     QMessageBox box(QMessageBox::Information, QStringLiteral("Notes Recovered"),
                     lines.join(QLatin1Char('\n')), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);

@@ -65,7 +65,12 @@ public:
         QString keptFile;
         // A journal whose replay could not be trusted, kept under its name or marked.
         bool setAside = false;
-        bool found() const { return replayed || !rescueFile.isEmpty() || setAside; }
+        // Journals left as they were because they could not be opened.
+        QStringList unopened;
+        bool found() const
+        {
+            return replayed || !rescueFile.isEmpty() || setAside || !unopened.isEmpty();
+        }
     };
 
     // `notesFile` is the notes file this session loads and saves, relative to the
