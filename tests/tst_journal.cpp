@@ -342,6 +342,7 @@ void TestJournal::damagedJournalCostsNoNote_data()
     QTest::newRow("a flipped byte in the -wal") << "flip" << true;
     QTest::newRow("random bytes") << "random" << true;
     QTest::newRow("a row position beyond the list") << "position" << false;
+    QTest::newRow("a million rows of a few bytes each") << "tiny rows" << false;
     QTest::newRow("another writer's notes.dat") << "theirs" << false;
     QTest::newRow("two sessions in one folder") << "two" << false;
     QTest::newRow("the save was made, the journal not removed") << "saved" << false;
@@ -503,6 +504,17 @@ void TestJournal::damagedJournalCostsNoNote()
         QVERIFY(writeAll(QStringLiteral("theirs.tmp"), count(1) + row(theirs)));
         QVERIFY(QFile::remove(NotesFile));
         QVERIFY(QFile::rename(QStringLiteral("theirs.tmp"), NotesFile));
+    } else if (damage == QLatin1String("tiny rows")) {
+        // Each some 15 bytes on disk, and a list of four strings in memory.
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(Journal.toLocal8Bit().constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db,
+                              "WITH RECURSIVE n(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM n"
+                              " WHERE x < 999999) INSERT INTO changes(kind, position)"
+                              " SELECT 0, 3 + x FROM n",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(db);
     } else if (damage == QLatin1String("no session")) {
         sqlite3 *db = nullptr;
         QCOMPARE(sqlite3_open(Journal.toLocal8Bit().constData(), &db), SQLITE_OK);
@@ -614,8 +626,9 @@ void TestJournal::damagedJournalCostsNoNote()
         for (const QStringList &note : std::as_const(rescuedRows))
             if (note.value(0) == QLatin1String("Large"))
                 QCOMPARE(note.value(3).size(), 40 << 20);
-    } else if (damage == QLatin1String("position")) {
-        // A change that cannot be applied: notes.dat as it is, the journal set aside, and
+    } else if (damage == QLatin1String("position") || damage == QLatin1String("tiny rows")) {
+        // A change that cannot be applied, or rows that would take far more than the
+        // journal's size: notes.dat as it is, the journal set aside, and
         // what it added rescued.
         QCOMPARE(describe(got), describe(before));
         QVERIFY(rescuedHas(QStringLiteral("D")));

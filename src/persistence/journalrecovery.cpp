@@ -24,6 +24,33 @@ namespace {
 // What a journal may take beyond its own size while it is read.
 constexpr sqlite3_int64 ReadingHeapCap = 32 << 20;
 
+// What the rows read from the journals may take, counted before each becomes strings: a
+// row in memory is a list of four strings, some 128 bytes beyond its text, against a few
+// bytes on disk, so a journal of many tiny rows would take far more than its size. A
+// journal's own rows, whose date alone is 38 bytes, take at most about three times what
+// they take on disk.
+class RowBudget
+{
+public:
+    explicit RowBudget(qint64 journalBytes) : left(ReadingHeapCap + 4 * journalBytes) {}
+    // False once the row at `first` of the query would go beyond it.
+    bool take(const Statement &query, int first)
+    {
+        left -= 128 + textBytes(query, first);
+        return left >= 0;
+    }
+    static qint64 textBytes(const Statement &query, int first)
+    {
+        qint64 bytes = 0;
+        for (int column = first; column < first + NoteColumnCount; ++column)
+            bytes += query.bytes(column);
+        return bytes;
+    }
+
+private:
+    qint64 left;
+};
+
 // Journals of this notes file in both places, with their numbers, whose databases exist.
 // A -wal left without its database is removed on the way.
 QStringList journalsOf(const QString &notesFile)
@@ -209,14 +236,18 @@ bool readDrafts(sqlite3 *db, QList<SessionJournal::Draft> &drafts)
 
 // Replays the changes onto the rows read, or onto the list the journal keeps where the
 // session began to write notes.dat in place. False on a change that cannot be applied.
-bool replay(sqlite3 *db, qint64 listSeq, int fileRows, ReplayedList &list, int &changes)
+bool replay(sqlite3 *db, qint64 listSeq, int fileRows, RowBudget &budget, ReplayedList &list,
+            int &changes)
 {
     std::vector<QStringList> kept;
     if (listSeq >= 0) {
         Statement rows(db, "SELECT title, preview, date, body FROM list ORDER BY position");
         int result;
-        while ((result = rows.step()) == SQLITE_ROW)
+        while ((result = rows.step()) == SQLITE_ROW) {
+            if (!budget.take(rows, 0))
+                return false;
             kept.push_back(rows.row(0));
+        }
         if (result != SQLITE_DONE)
             return false;
     }
@@ -239,8 +270,11 @@ bool replay(sqlite3 *db, qint64 listSeq, int fileRows, ReplayedList &list, int &
             return false;
         const auto change = JournalChange(kind);
         QStringList row;
-        if (change == JournalChange::Insert || change == JournalChange::Replace)
+        if (change == JournalChange::Insert || change == JournalChange::Replace) {
+            if (!budget.take(query, 2))
+                return false;
             row = query.row(2);
+        }
         if (!replayed.apply(change, query.integer(1), std::move(row)))
             return false;
     }
@@ -253,7 +287,7 @@ bool replay(sqlite3 *db, qint64 listSeq, int fileRows, ReplayedList &list, int &
 
 // Every note the journal's session added or edited, in the order it did, and its drafts
 // as notes, into `rows`: as much as can be read. False where some of it could not be.
-bool rescuableRows(sqlite3 *db, QList<QStringList> &rows)
+bool rescuableRows(sqlite3 *db, RowBudget &budget, QList<QStringList> &rows)
 {
     bool whole = true;
     for (const char *sql : {"SELECT title, preview, date, body FROM list ORDER BY position",
@@ -261,8 +295,14 @@ bool rescuableRows(sqlite3 *db, QList<QStringList> &rows)
                             " WHERE kind IN (0, 1) ORDER BY seq"}) {
         Statement query(db, sql);
         int result;
-        while ((result = query.step()) == SQLITE_ROW)
+        while ((result = query.step()) == SQLITE_ROW) {
+            // A row with no text at all holds no note: every note has its date.
+            if (RowBudget::textBytes(query, 0) == 0)
+                continue;
+            if (!budget.take(query, 0))
+                break;
             rows << query.row(0);
+        }
         whole = whole && result == SQLITE_DONE;
     }
     QList<SessionJournal::Draft> drafts;
@@ -337,6 +377,9 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
     for (const QString &found : paths)
         bytes += fileSize(found) + fileSize(walOf(found));
     sqlite3_hard_heap_limit64(ReadingHeapCap + bytes);
+    // The rows of a replay, dropped if it fails, and those of the rescue file.
+    RowBudget replayBudget(bytes);
+    RowBudget rescueBudget(bytes);
 
     // What is known of each before reading.
     const bool byNumber = fileNumbersLast(QFileInfo(notesFile).absolutePath());
@@ -376,17 +419,17 @@ SessionJournal::Recovery SessionJournal::recover(const NotesFileStamp &loaded, i
         }
         if (planned.at(int(i)) == JournalAction::Replay &&
             (reading.fileKept || !replayKeepsFileFirst(journal.facts))) {
-            reading.replayed =
-                replay(journal.db, journal.listSeq, fileRows, recovery.list, recovery.changes) &&
-                readDrafts(journal.db, recovery.drafts);
+            reading.replayed = replay(journal.db, journal.listSeq, fileRows, replayBudget,
+                                      recovery.list, recovery.changes) &&
+                               readDrafts(journal.db, recovery.drafts);
         } else if (planned.at(int(i)) == JournalAction::Rescue) {
             reading.rowsRead = true;
-            reading.rowsWhole = rescuableRows(journal.db, toRescue);
+            reading.rowsWhole = rescuableRows(journal.db, rescueBudget, toRescue);
         }
         const JournalAction action = afterReading(planned.at(int(i)), journal.facts, reading);
         actions << action;
         if (rescuesRows(action, journal.facts) && !reading.rowsRead)
-            rescuableRows(journal.db, toRescue);
+            rescuableRows(journal.db, rescueBudget, toRescue);
         if (action == JournalAction::Replay) {
             recovery.replayed = true;
             recovery.lastChange = QDateTime::fromMSecsSinceEpoch(journal.facts.lastChange);

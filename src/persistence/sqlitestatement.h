@@ -73,6 +73,7 @@ public:
         return done;
     }
     qint64 integer(int column) const { return sqlite3_column_int64(stmt, column); }
+    qint64 bytes(int column) const { return sqlite3_column_bytes(stmt, column); }
     bool isNull(int column) const { return sqlite3_column_type(stmt, column) == SQLITE_NULL; }
     QString text(int column) const
     {
