@@ -15,6 +15,8 @@ private slots:
     void decides_data();
     void decides();
     void neverDeletesWhatIsNotSafe();
+    void leaves_data();
+    void leaves();
 };
 
 namespace {
@@ -254,6 +256,36 @@ void TestRecovery::neverDeletesWhatIsNotSafe()
                 QVERIFY2(action == JournalAction::SetAside && !ending.discard, what);
         }
     }
+}
+
+void TestRecovery::leaves_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<JournalAtLeaving>("fate");
+
+    QTest::newRow("saved") << "saved" << JournalAtLeaving::Remove;
+    QTest::newRow("saved on a stick, whose removal may come first")
+        << "saved unordered" << JournalAtLeaving::Close;
+    QTest::newRow("rescued from a stick")
+        << "rescued unordered changed" << JournalAtLeaving::Remove;
+    QTest::newRow("not saved, changed") << "changed asread" << JournalAtLeaving::Keep;
+    QTest::newRow("not saved, unchanged, the file as read") << "asread" << JournalAtLeaving::Remove;
+    QTest::newRow("not saved, unchanged, the file cut") << "" << JournalAtLeaving::Keep;
+    QTest::newRow("not saved, unchanged, no note") << "empty" << JournalAtLeaving::Remove;
+}
+
+void TestRecovery::leaves()
+{
+    QFETCH(QString, what);
+    QFETCH(JournalAtLeaving, fate);
+    Leaving leaving;
+    leaving.saved = what.contains(QLatin1String("saved"));
+    leaving.ordered = !what.contains(QLatin1String("unordered"));
+    leaving.rescued = what.contains(QLatin1String("rescued"));
+    leaving.changed = what.contains(QLatin1String("changed"));
+    leaving.listEmpty = what.contains(QLatin1String("empty"));
+    leaving.fileAsRead = what.contains(QLatin1String("asread"));
+    QCOMPARE(journalAtLeaving(leaving), fate);
 }
 
 QUILLORA_TEST_MAIN(TestRecovery)

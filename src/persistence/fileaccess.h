@@ -103,6 +103,12 @@ bool onNetworkFileSystem(const QString &folder);
 // files anew at each mount.
 bool fileNumbersLast(const QString &folder);
 
+// Whether a file removed after a rename in the folder is gone from the disk only once the
+// rename is on it, the folder synced between: not on FAT and exFAT, whose drivers keep no
+// such order (nor FUSE, which may be exFAT), and on Windows only on NTFS and ReFS, whose
+// logs keep a write-through rename in order.
+bool removalFollowsRename(const QString &folder);
+
 // Whether a file that is open can be removed (POSIX): a journal is then removed while its
 // lock is still held. On Windows an open journal cannot be removed, so that a journal
 // another Quillora opened meanwhile stays.

@@ -227,6 +227,11 @@ bool fileNumbersLast(const QString &folder)
     return true;
 }
 
+bool removalFollowsRename(const QString &folder)
+{
+    return fileNumbersLast(folder);
+}
+
 bool openFilesRemovable()
 {
     return true;

@@ -314,16 +314,34 @@ bool onNetworkFileSystem(const QString &folder)
     return !volume.empty() && ::GetDriveTypeW(volume.c_str()) == DRIVE_REMOTE;
 }
 
-bool fileNumbersLast(const QString &folder)
+namespace {
+
+// The name of the file system that holds the folder ("NTFS", "FAT32", "exFAT" ...), or an
+// empty one where it cannot be told.
+QString fileSystemOf(const QString &folder)
 {
     const std::wstring volume = volumeOf(folder);
     wchar_t system[MAX_PATH + 1];
     if (volume.empty() || !::GetVolumeInformationW(volume.c_str(), nullptr, 0, nullptr, nullptr,
                                                    nullptr, system, MAX_PATH + 1))
-        return true;
-    const QString name = QString::fromWCharArray(system);
+        return QString();
+    return QString::fromWCharArray(system);
+}
+
+} // namespace
+
+bool fileNumbersLast(const QString &folder)
+{
+    const QString name = fileSystemOf(folder);
     return !name.startsWith(QLatin1String("FAT"), Qt::CaseInsensitive) &&
            name.compare(QLatin1String("exFAT"), Qt::CaseInsensitive) != 0;
+}
+
+bool removalFollowsRename(const QString &folder)
+{
+    const QString name = fileSystemOf(folder);
+    return name.compare(QLatin1String("NTFS"), Qt::CaseInsensitive) == 0 ||
+           name.compare(QLatin1String("ReFS"), Qt::CaseInsensitive) == 0;
 }
 
 bool openFilesRemovable()

@@ -79,11 +79,13 @@ JournalEnding journalEnding(JournalAction action, bool copy, bool rescued)
     return ending;
 }
 
-bool removeJournalAtLeaving(const Leaving &leaving)
+JournalAtLeaving journalAtLeaving(const Leaving &leaving)
 {
+    if (leaving.saved)
+        return leaving.ordered ? JournalAtLeaving::Remove : JournalAtLeaving::Close;
     // Nothing is lost by a save that cannot be made (a notes.dat the user made read-only)
     // while the file on disk still holds the list: judged after the save, which may have
     // cut short a file it wrote in place. The journal then holds no change of the list.
     const bool fileHoldsList = !leaving.changed && (leaving.listEmpty || leaving.fileAsRead);
-    return leaving.saved || leaving.rescued || fileHoldsList;
+    return leaving.rescued || fileHoldsList ? JournalAtLeaving::Remove : JournalAtLeaving::Keep;
 }

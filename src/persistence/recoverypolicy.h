@@ -90,14 +90,22 @@ struct JournalEnding
 };
 JournalEnding journalEnding(JournalAction action, bool copy, bool rescued);
 
-// At leaving: the journal is removed once what it holds is safe without it. Otherwise it
-// stays, for the next start to recover.
+// At leaving: the journal is removed once what it holds is safe without it. Where the
+// removal could reach the disk before the save's rename, it is left for the next start,
+// whose saved stamp discards it. Otherwise it stays, for the next start to recover.
 struct Leaving
 {
     bool saved = false;      // notes.dat holds the list, on disk
+    bool ordered = true;     // notes.dat's folder keeps its rename before a later removal
     bool rescued = false;    // the list is in a rescue file
     bool changed = false;    // the list changed since notes.dat was read
     bool listEmpty = false;  // the list holds no note
     bool fileAsRead = false; // notes.dat is still the file read, whole after the save tried
 };
-bool removeJournalAtLeaving(const Leaving &leaving);
+enum class JournalAtLeaving
+{
+    Remove,
+    Close, // obsolete, its files left for the next start
+    Keep   // it holds what is nowhere else
+};
+JournalAtLeaving journalAtLeaving(const Leaving &leaving);

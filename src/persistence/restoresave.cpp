@@ -209,9 +209,11 @@ void Quillora::writeSettingsWhenExit()
         leaving.listEmpty = rows.isEmpty();
         leaving.fileAsRead = onDisk == loaded && stampOf(fileName) == onDisk;
     }
-    if (removeJournalAtLeaving(leaving)) {
+    leaving.ordered = removalFollowsRename(QFileInfo(fileName).absolutePath());
+    const JournalAtLeaving fate = journalAtLeaving(leaving);
+    if (fate != JournalAtLeaving::Keep) {
         leaveAllowed = true;
-        journal->remove();
+        journal->remove(fate == JournalAtLeaving::Remove);
         return;
     }
     leaveAllowed = rescueUnsavedNotes(fileName, rows, reason);
@@ -277,7 +279,7 @@ bool Quillora::rescueUnsavedNotes(const QString &fileName, const QList<QStringLi
     // does, if it recorded every change: it stays, and the next start recovers them.
     Leaving leaving;
     leaving.rescued = !rescued.isEmpty();
-    if (removeJournalAtLeaving(leaving))
+    if (journalAtLeaving(leaving) == JournalAtLeaving::Remove)
         journal->remove();
     const bool journaled = rescued.isEmpty() && journal->holdsChanges();
     const QString journalName = QDir::toNativeSeparators(journal->fileName());

@@ -303,12 +303,17 @@ bool SessionJournal::recordSaved(const NotesFileStamp &stamp)
     return saved.run() || fail("recording the save");
 }
 
-void SessionJournal::remove()
+void SessionJournal::remove(bool files)
 {
     finished = true;
     if (!db)
         return;
     statements->clear();
-    removeJournal(db, path);
+    if (files) {
+        removeJournal(db, path);
+    } else {
+        sqlite3_close(db);
+        db = nullptr;
+    }
     path.clear();
 }

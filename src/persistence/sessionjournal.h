@@ -106,8 +106,9 @@ public:
     // failed is tried again first. False where a journal is there that could not take it.
     bool recordSaved(const NotesFileStamp &stamp);
     // Once notes.dat is saved, or the list is safe elsewhere as Quillora leaves: removes
-    // the journal and its files. No journal is made again in this session.
-    void remove();
+    // the journal and its files, or with `files` false only closes it. No journal is made
+    // again in this session.
+    void remove(bool files = true);
 
     // What the window shows: the whole list and its open drafts.
     struct Snapshot

@@ -6,7 +6,9 @@
 #    the next change brings the journal back, and a kill after it loses nothing;
 #  - an exFAT stick (through FUSE, on a loop device), whose files are numbered anew at
 #    each mount: killed, unmounted and mounted again, the journal is replayed onto the
-#    notes.dat it was made from, not taken for another writer's.
+#    notes.dat it was made from, not taken for another writer's; left, the journal stays
+#    for the next start, since the stick may write its removal before the save's rename,
+#    and that start discards it by the save's stamp, without a word.
 # Both need root for their mounts, in a mount namespace of the test's own; the stick also
 # needs a loop device and exFAT's tools. Without them that part is skipped (77 when both are).
 if [ -z "${QUILLORA_IN_NAMESPACE:-}" ]; then
@@ -119,6 +121,18 @@ touch stick/plugged-in
 cd stick
 [ "$(stat -c %i notes.dat)" != "$before" ] || fail "notes.dat kept its number: a vacuous test"
 recovered_and_left 4 Stick
+# FUSE takes no reliable lock: the journal is kept in the folder of rescued notes.
+journal() { ls "$rescue_dir"/notes-*.journal 2>/dev/null; }
+[ -n "$(journal)" ] || fail "the journal was removed after the save on the stick"
+"$QUILLORA" 2>>"$SANDBOX/stderr" &
+pid=$!
+wait_window Quillora >/dev/null
+sleep_ms $((500 * SLOWER))
+has_window "Notes Recovered" && fail "a box for the journal of a session that was saved"
+close_window Quillora
+wait_exit $pid
+[ -z "$(journal)" ] || fail "the journal of a saved session stayed"
+[ "$("$NOTESGEN" dump notes.dat | head -n 1)" = "rows 4 whole" ] || fail "notes.dat changed"
 cd ..
 umount stick
 echo "PASS: on a full disk and on an exFAT stick mounted anew, nothing the list showed was lost"
