@@ -610,6 +610,14 @@ void TestJournal::damagedJournalCostsNoNote()
             QDir().entryList({Journal + QLatin1String(".damaged-*")}, QDir::Hidden | QDir::Files);
         QVERIFY2(!aside.isEmpty() && !aside.first().endsWith(QLatin1String("-wal")),
                  qPrintable(aside.join(u' ')));
+        // The copy holds the changes, read through the journal's own handle.
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open_v2(aside.first().toLocal8Bit().constData(), &db,
+                                 SQLITE_OPEN_READONLY, nullptr),
+                 SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "SELECT count(*) FROM changes", nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(db);
         QCOMPARE(boxes.texts.size(), 1);
         restart();
         QVERIFY(boxes.texts.isEmpty());

@@ -93,6 +93,37 @@ bool copyInto(const QString &from, const QString &to)
     return copied;
 }
 
+// Copies the file that SQLite has open for `db` (its database, or with `wal` its -wal) into
+// the new file `to`, owner-only, and syncs it. Read through SQLite's own handle: a second
+// handle on the file, once closed, would drop the locks SQLite holds on it. True where there
+// is no such file open.
+bool copyOpenInto(sqlite3 *db, bool wal, const QString &to)
+{
+    sqlite3_file *from = nullptr;
+    if (sqlite3_file_control(db, "main",
+                             wal ? SQLITE_FCNTL_JOURNAL_POINTER : SQLITE_FCNTL_FILE_POINTER,
+                             &from) != SQLITE_OK ||
+        !from || !from->pMethods)
+        return wal;
+    sqlite3_int64 size = 0;
+    if (from->pMethods->xFileSize(from, &size) != SQLITE_OK || createExclusive(to) != 0)
+        return false;
+    QFile target(to);
+    bool copied = target.open(QIODevice::WriteOnly);
+    QByteArray chunk;
+    for (sqlite3_int64 offset = 0; copied && offset < size; offset += chunk.size()) {
+        chunk.resize(int(qMin<sqlite3_int64>(size - offset, 1 << 20)));
+        copied = from->pMethods->xRead(from, chunk.data(), int(chunk.size()), offset) ==
+                     SQLITE_OK &&
+                 target.write(chunk) == chunk.size();
+    }
+    copied = copied && syncToDisk(target);
+    target.close();
+    if (!copied)
+        removeFile(to);
+    return copied;
+}
+
 // An exclusive WAL journal is read under a write lock, which a folder or file system that
 // cannot be written does not give: such a journal is read from a copy in the folder of
 // rescued notes, which goes on as the session's journal where it is replayed. The original
@@ -335,8 +366,7 @@ void setAside(CrashedJournal &journal)
         syncFolderOf(journal.path, nullptr);
         return;
     }
-    if (copyInto(journal.path, aside) &&
-        (!fileExists(walOf(journal.path)) || copyInto(walOf(journal.path), walOf(aside)))) {
+    if (copyOpenInto(journal.db, false, aside) && copyOpenInto(journal.db, true, walOf(aside))) {
         syncFolderOf(aside, nullptr);
         journal.discard();
     }
