@@ -64,6 +64,7 @@ JournalFacts facts(Opened opened, const QString &what, qint64 lastChange = 0)
     known.intact = !what.contains(QLatin1String("damaged"));
     known.readable = !what.contains(QLatin1String("unreadable"));
     known.empty = what.contains(QLatin1String("empty"));
+    known.justMade = what.contains(QLatin1String("just made"));
     known.setAside = what.contains(QLatin1String("aside"));
     known.savedEqual = what.contains(QLatin1String("saved"));
     known.baseEqual = what.contains(QLatin1String("base"));
@@ -167,6 +168,8 @@ void TestRecovery::decides_data()
         << QList<JournalFacts>{facts(Opened::Open, "base saved")} << QList<A>{A::Discard};
     QTest::newRow("one killed before its first change")
         << QList<JournalFacts>{facts(Opened::Open, "empty")} << QList<A>{A::Discard};
+    QTest::newRow("one just made by a Quillora about to lock it")
+        << QList<JournalFacts>{facts(Opened::Open, "empty just made")} << QList<A>{A::Skip};
     QTest::newRow("one whose session cannot be read")
         << QList<JournalFacts>{facts(Opened::Open, "base unreadable")} << QList<A>{A::SetAside};
     QTest::newRow("one damaged") << QList<JournalFacts>{facts(Opened::Open, "base damaged")}
@@ -209,7 +212,7 @@ void TestRecovery::neverDeletesWhatIsNotSafe()
 {
     for (const Opened opened :
          {Opened::Held, Opened::Unopenable, Opened::NotJournal, Opened::Open}) {
-        for (int bits = 0; bits < 1 << 14; ++bits) {
+        for (int bits = 0; bits < 1 << 15; ++bits) {
             JournalFacts known;
             known.opened = opened;
             known.intact = bits & 1;
@@ -227,6 +230,7 @@ void TestRecovery::neverDeletesWhatIsNotSafe()
             const bool rescued = bits & 2048;
             known.fileThere = bits & 4096;
             reading.fileKept = bits & 8192;
+            known.justMade = bits & 16384;
             const JournalAction planned = decideRecovery({known}).value(0);
             const JournalAction action = afterReading(planned, known, reading);
             const JournalEnding ending = journalEnding(action, copy, rescued);
@@ -235,9 +239,9 @@ void TestRecovery::neverDeletesWhatIsNotSafe()
             const QByteArray what =
                 QByteArray::number(int(opened)) + '/' + QByteArray::number(bits) + " -> " +
                 QByteArray::number(int(planned)) + ", " + QByteArray::number(int(action));
-            const bool safeElsewhere = (trusted && (known.empty || known.savedEqual)) ||
-                                       (rescuesRows(action, known) && rescued) ||
-                                       (copy && action == JournalAction::Skip);
+            const bool safeElsewhere =
+                (trusted && ((known.empty && !known.justMade) || known.savedEqual)) ||
+                (rescuesRows(action, known) && rescued) || (copy && action == JournalAction::Skip);
             if (ending.discard)
                 QVERIFY2(safeElsewhere, what);
             if (action == JournalAction::Replay)

@@ -21,6 +21,9 @@
 
 namespace {
 
+// How long an empty journal counts as just made by a Quillora that is about to lock it.
+constexpr qint64 JustMadeMs = 60 * 1000;
+
 // What a journal may take beyond its own size while it is read.
 constexpr sqlite3_int64 ReadingHeapCap = 32 << 20;
 
@@ -52,7 +55,8 @@ private:
 };
 
 // Journals of this notes file in both places, with their numbers, whose databases exist.
-// A -wal left without its database is removed on the way.
+// A -wal left without its database stays: the listing may be stale by now, and the writer
+// removes such a -wal before it makes a journal of that name.
 QStringList journalsOf(const QString &notesFile)
 {
     QStringList found;
@@ -63,10 +67,7 @@ QStringList journalsOf(const QString &notesFile)
                                                        QDir::Files | QDir::Hidden | QDir::System);
         for (int number = 0; number < MaxJournals; ++number) {
             const QString name = numbered(info.fileName(), number);
-            const bool database = names.contains(name);
-            if (names.contains(name + QLatin1String("-wal")) && !database)
-                removeFile(info.dir().filePath(name + QLatin1String("-wal")));
-            if (database)
+            if (names.contains(name))
                 found << info.dir().filePath(name);
         }
     }
@@ -113,9 +114,9 @@ bool copyOpenInto(sqlite3 *db, bool wal, const QString &to)
     QByteArray chunk;
     for (sqlite3_int64 offset = 0; copied && offset < size; offset += chunk.size()) {
         chunk.resize(int(qMin<sqlite3_int64>(size - offset, 1 << 20)));
-        copied = from->pMethods->xRead(from, chunk.data(), int(chunk.size()), offset) ==
-                     SQLITE_OK &&
-                 target.write(chunk) == chunk.size();
+        copied =
+            from->pMethods->xRead(from, chunk.data(), int(chunk.size()), offset) == SQLITE_OK &&
+            target.write(chunk) == chunk.size();
     }
     copied = copied && syncToDisk(target);
     target.close();
@@ -179,10 +180,23 @@ struct CrashedJournal
     NotesFileStamp base;
     NotesFileStamp saved;
     qint64 listSeq = -1;
+    // The file locked, as its name led to it then.
+    NotesFileStamp locked;
 
     ~CrashedJournal() { sqlite3_close(db); }
-    // Done with: its files removed, and closed.
-    void discard() { removeJournal(db, path); }
+    // Done with: its files removed, and closed. Only while its name still leads to the file
+    // locked: another Quillora may have put a journal of its own there since.
+    void discard()
+    {
+        if (sameIdentity(stampOf(path), locked))
+            removeJournal(db, path);
+        sqlite3_close(db);
+        db = nullptr;
+    }
+    static bool sameIdentity(const NotesFileStamp &a, const NotesFileStamp &b)
+    {
+        return a.exists && b.exists && a.device == b.device && a.inode == b.inode;
+    }
 };
 
 // Opens and locks a journal, and tells what it is. A symbolic link under a journal's name is
@@ -198,6 +212,12 @@ void openCrashed(CrashedJournal &journal)
         return;
     }
     const qint64 bytes = fileSize(journal.path) + fileSize(walOf(journal.path));
+    const NotesFileStamp named = stampOf(journal.path);
+    // Made by a Quillora that has not locked it yet: nothing in it, and just made.
+    facts.justMade =
+        bytes == 0 && named.exists &&
+        qAbs(QFileInfo(journal.path).lastModified().msecsTo(QDateTime::currentDateTime())) <
+            JustMadeMs;
     if (sqlite3_open_v2(sqliteFileName(journal.path).constData(), &journal.db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) != SQLITE_OK)
         return;
@@ -215,6 +235,12 @@ void openCrashed(CrashedJournal &journal)
         facts.opened = Opened::NotJournal;
     if (locked != SQLITE_OK || !configure(journal.db))
         return;
+    // Its name may have been given to another file between the look and the lock.
+    journal.locked = stampOf(journal.path);
+    if (!CrashedJournal::sameIdentity(named, journal.locked)) {
+        facts.opened = Opened::Held;
+        return;
+    }
     facts.opened = Opened::Open;
 
     // A journal made by a session killed before its first change was committed holds

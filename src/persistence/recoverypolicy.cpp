@@ -15,6 +15,8 @@ JournalAction actionAlone(const JournalFacts &facts)
         return JournalAction::Skip;
     if (!facts.intact || !facts.readable)
         return JournalAction::SetAside;
+    if (facts.empty && facts.justMade)
+        return JournalAction::Skip;
     if (facts.empty || facts.savedEqual)
         return JournalAction::Discard;
     return JournalAction::Rescue;

@@ -14,8 +14,9 @@
 //  - a file that is no database is set aside;
 //  - a journal that is damaged, or whose session cannot be read, is set aside, and what can
 //    be read of it is rescued: it is never deleted;
-//  - one that holds nothing (killed before its first change) is discarded, and so is one
-//    whose session's save reached the disk;
+//  - one that holds nothing (killed before its first change) is discarded, unless it was
+//    just made (another Quillora may be about to lock it), and so is one whose session's
+//    save reached the disk;
 //  - of those that belong to the notes.dat read (made from it, or holding the whole list),
 //    the one changed last is replayed; every other one is rescued, then discarded. A whole
 //    list is replayed over a notes.dat that is not the one its session began with (another
@@ -37,6 +38,7 @@ struct JournalFacts
     bool intact = true;      // passes SQLite's quick check
     bool readable = true;    // its session could be read without an error
     bool empty = false;      // it holds no session: no change was ever committed
+    bool justMade = false;   // empty, and made a moment ago
     bool setAside = false;   // marked by an earlier start
     bool savedEqual = false; // its session's save is the notes.dat read
     bool baseEqual = false;  // its session began with the notes.dat read
