@@ -47,6 +47,7 @@ private slots:
     void leavingLeavesNoJournal_data();
     void leavingLeavesNoJournal();
     void aFailedPrepareIsTriedAgain();
+    void aFallbackJournalIsFoundByAnyPath();
 
 private:
     ScopedWorkDir *workDir = nullptr;
@@ -612,8 +613,8 @@ void TestJournal::damagedJournalCostsNoNote()
                  qPrintable(aside.join(u' ')));
         // The copy holds the changes, read through the journal's own handle.
         sqlite3 *db = nullptr;
-        QCOMPARE(sqlite3_open_v2(aside.first().toLocal8Bit().constData(), &db,
-                                 SQLITE_OPEN_READONLY, nullptr),
+        QCOMPARE(sqlite3_open_v2(aside.first().toLocal8Bit().constData(), &db, SQLITE_OPEN_READONLY,
+                                 nullptr),
                  SQLITE_OK);
         QCOMPARE(sqlite3_exec(db, "SELECT count(*) FROM changes", nullptr, nullptr, nullptr),
                  SQLITE_OK);
@@ -782,6 +783,32 @@ void TestJournal::aFailedPrepareIsTriedAgain()
     QVERIFY(statements.get(db, sql).run());
     statements.clear();
     sqlite3_close(db);
+}
+
+// A journal kept in the folder of rescued notes is found whichever way its notes file's
+// folder was reached.
+void TestJournal::aFallbackJournalIsFoundByAnyPath()
+{
+#ifdef Q_OS_WIN
+    QSKIP("a folder's read-only attribute does not keep new files out on Windows");
+#endif
+    QVERIFY(QDir().mkpath(QStringLiteral("real")));
+    QVERIFY(QFile::link(workDir->filePath(QStringLiteral("real")), QStringLiteral("link")));
+    const QString real = workDir->filePath(QStringLiteral("real/notes.dat"));
+    QVERIFY(writeAll(real, Original));
+    QVERIFY(QFile::setPermissions(QStringLiteral("real"),
+                                  QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    {
+        SessionJournal crashed(workDir->filePath(QStringLiteral("link/notes.dat")));
+        crashed.recover(stampOf(real), 3);
+        QVERIFY(crashed.recordChange(SessionJournal::Change::Insert, 3, NoteA));
+    }
+    SessionJournal journal(real);
+    const bool replayed = journal.recover(stampOf(real), 3).replayed;
+    QVERIFY(QFile::setPermissions(QStringLiteral("real"), QFileDevice::ReadOwner |
+                                                              QFileDevice::WriteOwner |
+                                                              QFileDevice::ExeOwner));
+    QVERIFY(replayed);
 }
 
 QUILLORA_TEST_MAIN_AS_USER(TestJournal)

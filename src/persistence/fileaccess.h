@@ -95,6 +95,11 @@ bool ownedByAnother(const QString &fileName);
 // Whether the existing file may be written; true for a file that is not there.
 bool fileWritable(const QString &fileName);
 
+// One name for the folder however it was reached: symbolic links resolved, and on Windows
+// a mapped drive given as its share and every name in the case it is stored in. The
+// absolute path where the folder cannot be opened.
+QString canonicalFolder(const QString &folder);
+
 // Whether the folder is on a network file system, which takes no reliable lock.
 bool onNetworkFileSystem(const QString &folder);
 

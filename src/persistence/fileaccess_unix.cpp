@@ -203,6 +203,12 @@ unsigned long fileSystemType(const QString &folder)
 
 } // namespace
 
+QString canonicalFolder(const QString &folder)
+{
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return canonical.isEmpty() ? QFileInfo(folder).absoluteFilePath() : canonical;
+}
+
 bool onNetworkFileSystem(const QString &folder)
 {
     switch (fileSystemType(folder)) {

@@ -307,6 +307,29 @@ std::wstring volumeOf(const QString &folder)
 
 } // namespace
 
+QString canonicalFolder(const QString &folder)
+{
+    const QString absolute = QFileInfo(folder).absoluteFilePath();
+    const HANDLE handle = ::CreateFileW(
+        nativePath(absolute).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return absolute;
+    wchar_t name[32768];
+    const DWORD length = ::GetFinalPathNameByHandleW(handle, name, DWORD(std::size(name)),
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    ::CloseHandle(handle);
+    if (length == 0 || length >= std::size(name))
+        return absolute;
+    // "\\?\UNC\server\share\..." for a share, "\\?\C:\..." for a drive.
+    QString canonical = QString::fromWCharArray(name, int(length));
+    if (canonical.startsWith(QLatin1String("\\\\?\\UNC\\")))
+        canonical = QLatin1String("\\\\") + canonical.mid(8);
+    else if (canonical.startsWith(QLatin1String("\\\\?\\")))
+        canonical = canonical.mid(4);
+    return QDir::fromNativeSeparators(canonical);
+}
+
 bool onNetworkFileSystem(const QString &folder)
 {
     // A mapped network drive, or a share reached by its UNC path.

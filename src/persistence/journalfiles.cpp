@@ -13,9 +13,17 @@ QString numbered(const QString &stem, int number)
     return number == 0 ? stem : stem + QLatin1Char('-') + QString::number(number);
 }
 
-QString fallbackStem(const QString &notesFile)
+QString notesFileIdentity(const QString &notesFile)
 {
-    const QByteArray path = QFileInfo(notesFile).absoluteFilePath().toUtf8();
+    const QFileInfo info(notesFile);
+    return canonicalFolder(info.absolutePath()) + QLatin1Char('/') + info.fileName();
+}
+
+QString fallbackStem(const QString &notesFile, bool canonical)
+{
+    const QByteArray path =
+        (canonical ? notesFileIdentity(notesFile) : QFileInfo(notesFile).absoluteFilePath())
+            .toUtf8();
     return rescueDirectory() + QLatin1String("/notes-") +
            QString::fromLatin1(
                QCryptographicHash::hash(path, QCryptographicHash::Sha256).toHex().left(16)) +

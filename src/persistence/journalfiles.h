@@ -20,9 +20,13 @@ inline QString walOf(const QString &journal)
 // "<stem>", "<stem>-1", "<stem>-2" ...
 QString numbered(const QString &stem, int number);
 
+// The notes file's one name, however its folder was reached (canonicalFolder()).
+QString notesFileIdentity(const QString &notesFile);
+
 // The folder of rescued notes keeps the journal of a notes file whose own folder cannot
-// take it, under a name made from the notes file's full path.
-QString fallbackStem(const QString &notesFile);
+// take it, under a name made from the notes file's identity; journals made before were
+// named after its full path as given (`canonical` false).
+QString fallbackStem(const QString &notesFile, bool canonical = true);
 
 // Before a connection reads anything: defensive, no extensions, triggers or views taken
 // from the file, no checkpoint on close, and the exclusive lock, so that WAL needs no

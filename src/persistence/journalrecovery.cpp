@@ -61,7 +61,10 @@ QStringList journalsOf(const QString &notesFile)
 {
     QStringList found;
     const QString local = QFileInfo(notesFile).absoluteDir().filePath(QLatin1String(JournalStem));
-    for (const QString &stem : {local, fallbackStem(notesFile)}) {
+    QStringList stems = {local, fallbackStem(notesFile)};
+    if (fallbackStem(notesFile, false) != stems.last())
+        stems << fallbackStem(notesFile, false);
+    for (const QString &stem : std::as_const(stems)) {
         const QFileInfo info(stem);
         const QStringList names = info.dir().entryList({info.fileName() + QLatin1Char('*')},
                                                        QDir::Files | QDir::Hidden | QDir::System);

@@ -19,7 +19,8 @@ const char Schema[] = "CREATE TABLE session(id INTEGER PRIMARY KEY CHECK (id = 1
                       " base_exists INTEGER, base_size INTEGER, base_modified INTEGER,"
                       " base_inode INTEGER, saved_exists INTEGER, saved_size INTEGER,"
                       " saved_modified INTEGER, saved_inode INTEGER, list_seq INTEGER,"
-                      " last_change INTEGER, set_aside INTEGER NOT NULL DEFAULT 0);"
+                      " last_change INTEGER, set_aside INTEGER NOT NULL DEFAULT 0,"
+                      " notes_file BLOB);"
                       "CREATE TABLE changes(seq INTEGER PRIMARY KEY, kind INTEGER NOT NULL,"
                       " position INTEGER NOT NULL, title BLOB, preview BLOB, date BLOB,"
                       " body BLOB);"
@@ -134,12 +135,14 @@ bool SessionJournal::open(const NotesFileStamp &stamp)
     if (!begin() || !exec(db, Schema))
         return abandon("making");
     Statement session(db, "INSERT INTO session(id, base_exists, base_size, base_modified,"
-                          " base_inode, last_change) VALUES (1, ?, ?, ?, ?, ?)");
+                          " base_inode, last_change, notes_file) VALUES (1, ?, ?, ?, ?, ?, ?)");
+    const QString identity = notesFileIdentity(notesFile);
     session.bind(1, stamp.exists)
         .bind(2, stamp.size)
         .bind(3, stamp.modified)
         .bind(4, qint64(stamp.inode))
-        .bind(5, QDateTime::currentMSecsSinceEpoch());
+        .bind(5, QDateTime::currentMSecsSinceEpoch())
+        .bind(6, identity);
     if (!session.run() || !commit())
         return abandon("making");
     hideFile(walOf(path));
