@@ -311,8 +311,10 @@ bool replay(sqlite3 *db, qint64 listSeq, int fileRows, RowBudget &budget, Replay
         if (result != SQLITE_DONE)
             return false;
     }
-    Statement inserts(db, "SELECT count(*) FROM changes WHERE kind = 0 AND seq > ?");
-    inserts.bind(1, listSeq);
+    // At most as many rows added as there are changes, told by the last change's number
+    // without a pass over them.
+    Statement inserts(db, "SELECT coalesce(max(seq), 0) - ? FROM changes");
+    inserts.bind(1, qMax<qint64>(listSeq, 0));
     if (inserts.step() != SQLITE_ROW)
         return false;
     JournalReplay replayed = listSeq >= 0 ? JournalReplay(std::move(kept), inserts.integer(0))
