@@ -149,7 +149,7 @@ release: test windows-package arm64
 bench: deps
 	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQUILLORA_BUILD_TESTS=ON
 	cmake --build build-release -j$(JOBS) --target quillora_bench
-	QT_QPA_PLATFORM=offscreen build-release/bench/quillora_bench
+	QT_QPA_PLATFORM=offscreen build-release/bench/quillora_bench $(BENCH_ARGS)
 
 # The commands through the real window in Xvfb, with accessibility on.
 bench-window:

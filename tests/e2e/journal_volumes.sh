@@ -3,7 +3,9 @@
 # The session journal on volumes a user meets, with real input and a real kill:
 #  - a disk that fills up mid-session (a small tmpfs): the box that says so comes up while
 #    a note is typed, and leaves that note's window the focus; once there is room again,
-#    the next change brings the journal back, and a kill after it loses nothing;
+#    the next change brings the journal back with the whole list, and a kill after it loses
+#    nothing, even once another writer has replaced notes.dat: the list comes back, and
+#    their file is kept beside it;
 #  - an exFAT stick (through FUSE, on a loop device), whose files are numbered anew at
 #    each mount: killed, unmounted and mounted again, the journal is replayed onto the
 #    notes.dat it was made from, not taken for another writer's; left, the journal stays
@@ -89,10 +91,15 @@ has_window "Session Journal Not Written" && fail "a second box once the journal 
 sleep_ms $((300 * SLOWER))
 kill -KILL $pid
 wait $pid 2>/dev/null || true
+"$NOTESGEN" write theirs.tmp 2 9
+mv theirs.tmp notes.dat
 recovered_and_left 6 First Second Third
+backup=$(ls notes.dat.bak-* 2>/dev/null | head -n 1 || true)
+[ -n "$backup" ] && [ "$("$NOTESGEN" dump "$backup" | head -n 1)" = "rows 2 whole" ] ||
+    fail "the other writer's notes.dat was not kept: $(ls -a)"
 cd ..
 echo "full disk: the box came, the note being typed kept the focus, and after a kill" \
-    "every note the list showed came back"
+    "and another writer's notes.dat, every note of both is there"
 
 # An exFAT stick, mounted anew.
 command -v mkfs.exfat >/dev/null && command -v mount.exfat-fuse >/dev/null &&
