@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialogs/editnote.h"
 #include "dialogs/newnote.h"
+#include "find/notefinder.h"
 #include "mainwindow/noterow.h"
 #include "mainwindow/quillora.h"
 #include "persistence/notesstore.h"
@@ -13,13 +14,14 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QImageReader>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QTextBlock>
@@ -53,6 +55,8 @@ private slots:
     void aboutBoxNamesTheProgram();
     void closingSavesOnceAndIsAccepted();
     void exitSavesOnceWithoutClosing();
+    void findsAsYouType_data();
+    void findsAsYouType();
 
 private:
     ScopedWorkDir *workDir = nullptr;
@@ -495,7 +499,8 @@ void TestMainWindow::rowsStayAsTheyWereDrawn_data()
 
     QTest::newRow("an add") << "add";
     QTest::newRow("a Done") << "done 7";
-    QTest::newRow("a delete at the top, the middle and the end") << "delete 0;delete 150;delete 297";
+    QTest::newRow("a delete at the top, the middle and the end")
+        << "delete 0;delete 150;delete 297";
     QTest::newRow("scrolled to the end, a delete and an add") << "scroll;delete 280;add";
     QTest::newRow("Delete All, then an add") << "deleteall;add";
 }
@@ -558,16 +563,16 @@ void TestMainWindow::rowsStayAsTheyWereDrawn()
         QCOMPARE(tree->verticalScrollBar()->value(), measured.verticalScrollBar()->value());
     };
     // The list that has the focus has a current row from the start.
-    measured.selectionModel()->setCurrentIndex(measured.model()->index(tree->currentIndex().row(), 0),
-                                               QItemSelectionModel::NoUpdate);
+    measured.selectionModel()->setCurrentIndex(
+        measured.model()->index(tree->currentIndex().row(), 0), QItemSelectionModel::NoUpdate);
     same(QStringLiteral("loaded"));
     for (const QString &command : commands.split(u';')) {
         const QString name = command.section(u' ', 0, 0);
         const int row = command.section(u' ', 1).toInt();
         if (name == QLatin1String("add")) {
             addNote(window, texts.at(2), texts.at(3));
-            measured.addTopLevelItem(new QTreeWidgetItem(rowTexts(tree->topLevelItem(
-                tree->topLevelItemCount() - 1))));
+            measured.addTopLevelItem(
+                new QTreeWidgetItem(rowTexts(tree->topLevelItem(tree->topLevelItemCount() - 1))));
         } else if (name == QLatin1String("done")) {
             tree->setCurrentItem(tree->topLevelItem(row));
             measured.setCurrentItem(measured.topLevelItem(row));
@@ -644,6 +649,121 @@ void TestMainWindow::exitSavesOnceWithoutClosing()
         QVERIFY(QFile::remove(QStringLiteral("notes.dat")));
     }
     QVERIFY(!QFile::exists(QStringLiteral("notes.dat")));
+}
+
+void TestMainWindow::findsAsYouType_data()
+{
+    QTest::addColumn<int>("notes");
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<int>("marked");
+
+    // Five notes: red in 0, 2 ("red café") and 4; "far" and "mid" only in a long list's
+    // last note and its middle one. Commands: "select N" (as a click), "type Q" (then the
+    // pause), "next", "previous" (Return, Shift+Return), "escape", "add T", "edit N T",
+    // "delete N", "deleteall", "keys Q" (typed, the scan left running).
+    QTest::newRow("the first match at or after the current note")
+        << 5 << "select 1;type red" << 2 << "2 of 3" << 1;
+    QTest::newRow("next wraps") << 5 << "select 1;type red;next;next" << 0 << "1 of 3" << 1;
+    QTest::newRow("previous wraps") << 5 << "select 0;type red;previous" << 4 << "3 of 3" << 1;
+    QTest::newRow("every word, case and accents ignored")
+        << 5 << "select 0;type CAFE Red" << 2 << "1 of 1" << 2;
+    QTest::newRow("no match") << 5 << "select 1;type zebra" << 1 << "No matches" << 0;
+    QTest::newRow("escape ends finding") << 5 << "select 1;type red;escape" << 2 << "" << 0;
+    QTest::newRow("a note added that matches joins")
+        << 5 << "type red;add Fig red fig" << 0 << "1 of 4" << 1;
+    QTest::newRow("a note edited that no longer matches leaves")
+        << 5 << "type red;edit 4 Plain" << 0 << "1 of 2" << 0;
+    QTest::newRow("a note deleted leaves, the rows below move up")
+        << 5 << "type red;select 2;delete 2;next" << 3 << "2 of 2" << 1;
+    QTest::newRow("delete all") << 5 << "type red;deleteall" << -1 << "No matches" << 0;
+    QTest::newRow("a click while the scan runs keeps the note clicked")
+        << 200000 << "keys far;select 5;wait" << 5 << "0 of 1" << 0;
+    QTest::newRow("a query changed while the scan runs: the new one's result alone")
+        << 200000 << "keys far;type mid" << 100000 << "1 of 1" << 1;
+}
+
+void TestMainWindow::findsAsYouType()
+{
+    QFETCH(int, notes);
+    QFETCH(QString, script);
+    QFETCH(int, current);
+    QFETCH(QString, count);
+    QFETCH(int, marked);
+
+    QList<QStringList> rows;
+    const QStringList five = {"red fruit", "yellow", "red caf\u00e9", "brown", "dark red"};
+    for (int i = 0; i < notes; ++i) {
+        const QString text = notes == 5       ? five.at(i)
+                             : i == notes - 1 ? QStringLiteral("far away")
+                             : i == notes / 2 ? QStringLiteral("the mid one")
+                                              : QStringLiteral("nothing here");
+        rows << makeNoteRow(QStringLiteral("Note %1").arg(i), text, QDateTime::currentDateTime());
+    }
+    QVERIFY(saveNotesFile(QStringLiteral("notes.dat"), rows));
+    Quillora window;
+    window.show();
+    auto *tree = noteTree(window);
+    QLineEdit *field = nullptr;
+    for (QLineEdit *candidate : window.findChildren<QLineEdit *>())
+        if (candidate->accessibleName() == QLatin1String("Find"))
+            field = candidate;
+    QLabel *label = nullptr;
+    for (QLabel *candidate : window.findChildren<QLabel *>())
+        if (candidate->accessibleName() == QLatin1String("Matches"))
+            label = candidate;
+    auto *finder = window.findChild<NoteFinder *>();
+    QVERIFY(field && label && finder);
+    QCOMPARE(field->placeholderText(), QStringLiteral("Find in notes"));
+    for (const QString &command : script.split(u';')) {
+        const QString name = command.section(u' ', 0, 0);
+        const QString rest = command.section(u' ', 1);
+        if (name == QLatin1String("select")) {
+            tree->setCurrentItem(tree->topLevelItem(rest.toInt()));
+        } else if (name == QLatin1String("type") || name == QLatin1String("keys")) {
+            field->setFocus();
+            field->setText(rest);
+            // A key ends the search that ran.
+            QVERIFY(!finder->isActive());
+            // One slice of the scan at a time, until it runs.
+            while (name == QLatin1String("keys") && !finder->isScanning())
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            if (name == QLatin1String("type"))
+                QTRY_VERIFY(finder->isActive() && !finder->isScanning());
+        } else if (name == QLatin1String("wait")) {
+            QTRY_VERIFY(!finder->isScanning());
+        } else if (name == QLatin1String("next") || name == QLatin1String("previous")) {
+            QTest::keyClick(field, Qt::Key_Return,
+                            name == QLatin1String("next") ? Qt::NoModifier : Qt::ShiftModifier);
+        } else if (name == QLatin1String("escape")) {
+            QTest::keyClick(field, Qt::Key_Escape);
+            QVERIFY(field->text().isEmpty());
+            QVERIFY(!finder->isActive());
+        } else if (name == QLatin1String("add")) {
+            addNote(window, rest.section(u' ', 0, 0), rest.section(u' ', 1));
+        } else if (name == QLatin1String("edit")) {
+            tree->setCurrentItem(tree->topLevelItem(rest.section(u' ', 0, 0).toInt()));
+            action(window, QStringLiteral("&Edit Note"))->trigger();
+            auto *dialog = window.findChild<EditNote *>();
+            dialog->noteEdit->setPlainText(rest.section(u' ', 1));
+            dialog->acceptButton->click();
+            tree->setCurrentItem(tree->topLevelItem(0));
+        } else if (name == QLatin1String("delete")) {
+            action(window, QStringLiteral("&Delete Note"))->trigger();
+        } else if (name == QLatin1String("deleteall")) {
+            answerMessageBox([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
+            action(window, QStringLiteral("Delete &All Notes"))->trigger();
+        }
+    }
+    QTRY_VERIFY(!finder->isScanning());
+    QCOMPARE(tree->currentItem() ? tree->currentIndex().row() : -1, current);
+    QCOMPARE(label->text(), count);
+    QCOMPARE(noteViewer(window)->extraSelections().size(), marked);
+    // Finding wrote nothing.
+    QVERIFY(!QFile::exists(QStringLiteral(".notes.dat.journal")) ||
+            script.contains(QLatin1String("add")) || script.contains(QLatin1String("edit")) ||
+            script.contains(QLatin1String("delete")));
 }
 
 QUILLORA_TEST_MAIN(TestMainWindow)

@@ -87,6 +87,7 @@ void Quillora::showNote()
     cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
     cursor.insertText(body);
     noteViewer->setFontPointSize(9);
+    markFoundInViewer();
 }
 
 void Quillora::deleteNote()

@@ -8,8 +8,10 @@
 #include <QAbstractItemModel>
 #include <QCloseEvent>
 #include <QFont>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSplitter>
@@ -24,9 +26,10 @@ Quillora::Quillora(QWidget *parent) : QMainWindow(parent)
     editNoteDialog = new EditNote(this);
 
     createActions();
+    noteTree = new QTreeWidget;
+    createFindField();
     createToolBars();
 
-    noteTree = new QTreeWidget;
     noteTree->setColumnCount(NoteColumnCount);
     noteTree->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("Note"),
                                QStringLiteral("Date"), QStringLiteral("hidden column")});
@@ -53,7 +56,14 @@ Quillora::Quillora(QWidget *parent) : QMainWindow(parent)
     splitter->addWidget(noteViewer);
     splitter->setSizes({200, 100});
 
+    // The find bar above the list: the count, then the field at the right end.
+    auto *findBar = new QHBoxLayout;
+    findBar->addStretch();
+    findBar->addWidget(findCount);
+    findBar->addWidget(findField);
+
     auto *layout = new QVBoxLayout;
+    layout->addLayout(findBar);
     layout->addWidget(splitter);
 
     centralPanel = new QWidget;
@@ -68,6 +78,12 @@ Quillora::Quillora(QWidget *parent) : QMainWindow(parent)
     connect(editNoteDialog, &EditNote::doneButtonClicked, this, &Quillora::editTreeWidget);
     connect(noteTree, &QTreeWidget::clicked, this, &Quillora::showNote);
     connect(noteTree, &QTreeWidget::activated, this, &Quillora::showNote);
+
+    // The list has the focus from the start, and comes before the find bar in the tab
+    // order.
+    setTabOrder(noteTree, noteViewer);
+    setTabOrder(noteViewer, findField);
+    noteTree->setFocus();
 
     watchDrafts();
     readSettingsAtStart();

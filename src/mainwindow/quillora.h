@@ -13,8 +13,11 @@
 
 class EditNote;
 class NewNote;
+class NoteFinder;
 class QAction;
 class QCloseEvent;
+class QLabel;
+class QLineEdit;
 class QMenu;
 class QMessageBox;
 class QTextEdit;
@@ -41,6 +44,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void newNote();
@@ -56,6 +60,14 @@ private slots:
 private:
     void createActions();
     void createToolBars();
+    void createFindField();
+    void startFinding();
+    void showFirstFound(int row);
+    void goToMatch(bool forward);
+    void selectFound(int row);
+    void endFinding();
+    void showFindCount();
+    void markFoundInViewer();
     void readSettingsAtStart();
     void restoreRecovered(const SessionJournal::Recovery &recovery);
     void watchDrafts();
@@ -84,6 +96,17 @@ private:
     QAction *aboutQtAction;
     NewNote *newNoteDialog;
     EditNote *editNoteDialog;
+
+    // Finding: the field at the right end of the tool bar, the count beside it, and the
+    // scan, started once typing pauses.
+    QLineEdit *findField;
+    QLabel *findCount;
+    NoteFinder *finder;
+    QTimer *findPause;
+    // Set while finding moves the current note; a move made otherwise since finding began
+    // keeps the first match from moving it again.
+    bool findMoving = false;
+    bool movedSinceFind = false;
 
     // The note that "Edit Note" loaded into the edit dialog. A persistent index follows
     // the row when rows above it go, and turns invalid when the row itself is deleted.
