@@ -88,8 +88,9 @@ for size in "${sizes[@]}"; do
         done
         for round in 1 2 3 4 5 6 7 8; do
             xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
-            # The list's first row, below the menu and the tool bar, is the current one.
-            xdotool mousemove --window "$main" 200 90 click 1
+            # The list's first row, below the menu, the tool bar and the find bar, is the
+            # current one.
+            xdotool mousemove --window "$main" 200 120 click 1
             xdotool mousemove --window "$main" 24 10 click 1
             sleep 0.3
             xdotool key Down Down Down

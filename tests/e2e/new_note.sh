@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # With real input: "New Note", a title and a two-line text, "Add", then "Exit". The program
-# exits with 0, notes.dat holds the note, and the next run still has it in its list.
+# exits with 0, notes.dat holds the note, and the next run still has it in its list. Then
+# finding: Ctrl+F and a word make its note the current one, and Escape gives the list the
+# focus back, so that Delete Note deletes that note.
 . "$(dirname "$0")/lib.sh" "$@"
 start_x
 
@@ -62,5 +64,24 @@ dump=$("$NOTESGEN" dump notes.dat)
     fail "after the kill, notes.dat holds: $dump"
 [ "$(ls -A)" = "first.dat
 notes.dat" ] || fail "left behind: $(ls -A)"
+
+# Found by a word of its text, in any case, and deleted.
+"$QUILLORA" &
+pid=$!
+main=$(wait_window Quillora)
+focus_window "$main" || true
+xdotool key ctrl+f
+sleep_ms $((300 * SLOWER))
+xdotool type --delay 50 "ADDING"
+sleep_ms $((1000 * SLOWER))
+xdotool key Escape
+sleep_ms $((300 * SLOWER))
+notes_menu "$main" "Down Down Down"
+sleep_ms $((300 * SLOWER))
+close_window Quillora
+wait_exit $pid
+dump=$("$NOTESGEN" dump notes.dat)
+[ "$(head -n 1 <<<"$dump")" = "rows 2 whole" ] && ! grep -q '^Killed | ' <<<"$dump" ||
+    fail "the note found was not the one deleted: $dump"
 echo "PASS: note typed, added, saved on Exit and loaded again; after a kill, the added note" \
-    "and the one being typed came back"
+    "and the one being typed came back; a note found by typing was the one deleted"
