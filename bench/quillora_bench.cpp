@@ -4,6 +4,7 @@
 // prints one table. Runs on the offscreen platform; figures are medians after a warm-up.
 //   quillora_bench [--quick]
 #include "dialogs/newnote.h"
+#include "find/notematcher.h"
 #include "mainwindow/quillora.h"
 #include "notesgenerator.h"
 #include "persistence/notesfile.h"
@@ -419,6 +420,37 @@ QList<Row> table;
 
 void report(const QString &figure, double value, double floor, const QString &unit, double limit);
 
+// Finding: one pass of the matcher over every note's title and text, case and accents
+// ignored, against one case-sensitive QStringView::indexOf pass over the same text, both on
+// one thread. The word is found nowhere, so that every note is looked at whole.
+void reportFinding(const QList<QStringList> &rows)
+{
+    const QString word = QStringLiteral("zqxjv");
+    const NoteQuery query(word);
+    int found = 0;
+    const auto [matcher, plain] = measurePair(
+        5,
+        [&] {
+            QElapsedTimer timer;
+            timer.start();
+            for (const QStringList &row : rows)
+                found += query.matches(row.at(0), row.at(3));
+            return elapsedMs(timer);
+        },
+        [&] {
+            QElapsedTimer timer;
+            timer.start();
+            for (const QStringList &row : rows)
+                found += QStringView(row.at(0)).indexOf(word) >= 0 ||
+                         QStringView(row.at(3)).indexOf(word) >= 0;
+            return elapsedMs(timer);
+        });
+    report(QString("finding, a full pass over %1 notes, one thread, vs indexOf").arg(rows.size()),
+           matcher, plain, "ms", 0);
+    if (found)
+        out << "  (the word was found: " << found << ")\n";
+}
+
 // The start-up after a crash, against a plain one of the same notes.
 void reportRecovery(const QString &root, const QString &plainDir, const QByteArray &file, int rows)
 {
@@ -699,7 +731,13 @@ int main(int argc, char **argv)
     qputenv("XDG_CONFIG_HOME", QDir(root.path()).filePath("config").toLocal8Bit());
     QApplication app(argc, argv);
     const bool quick = app.arguments().contains("--quick");
-    // --recovery: the start-up after a crash alone, at 100000 notes.
+    // --recovery: the start-up after a crash alone, at 100000 notes; --finding: finding
+    // alone, at 100000 notes.
+    if (app.arguments().contains("--finding")) {
+        out << "Measuring\n";
+        reportFinding(generateNotes(100000, 2026));
+        return printTable();
+    }
     const bool recoveryOnly = app.arguments().contains("--recovery");
     const QList<int> sizes = recoveryOnly ? QList<int>{100000}
                              : quick      ? QList<int>{1000, 10000}
@@ -800,6 +838,7 @@ int main(int argc, char **argv)
     report(QString("journal after 1000 commands and 600 drafts, %1 notes vs 100").arg(big),
            costs.sizeKb, fewCosts.sizeKb, "KiB", 1.1);
     reportRecovery(root.path(), dirs[big], files[big], big);
+    reportFinding(generateNotes(big, 2026));
 
     const double emptyStart = measure(15, [&] { return startProgram(emptyDir); });
     // The program builds its menus, tool bar, icons and both note windows besides: no target.
