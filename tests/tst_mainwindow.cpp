@@ -709,10 +709,7 @@ void TestMainWindow::findsAsYouType()
     for (QLineEdit *candidate : window.findChildren<QLineEdit *>())
         if (candidate->accessibleName() == QLatin1String("Find"))
             field = candidate;
-    QLabel *label = nullptr;
-    for (QLabel *candidate : window.findChildren<QLabel *>())
-        if (candidate->accessibleName() == QLatin1String("Matches"))
-            label = candidate;
+    auto *label = window.findChild<QLabel *>(QStringLiteral("findCount"));
     auto *finder = window.findChild<NoteFinder *>();
     QVERIFY(field && label && finder);
     QCOMPARE(field->placeholderText(), QStringLiteral("Find in notes"));

@@ -58,7 +58,8 @@ void Quillora::createFindField()
     findField->setMaximumWidth(220);
     findField->installEventFilter(this);
     findCount = new QLabel(this);
-    findCount->setAccessibleName(QStringLiteral("Matches"));
+    // Its text is its accessible name: a screen reader reads the count itself.
+    findCount->setObjectName(QStringLiteral("findCount"));
     findCount->setContentsMargins(6, 0, 6, 0);
 
     finder = new NoteFinder(noteTree, this);
