@@ -129,7 +129,7 @@ Qt ${Qt6Core_VERSION}: Qt Core, Qt GUI, Qt Widgets and Qt's Windows plugins
   LGPL-3.0-only; LICENSES/Qt.txt
   Built from Debian's source package ${_qt_source_package}, which is published
   beside this release together with Quillora's own source. To link quillora.exe
-  against a changed Qt, build Qt and Quillora from them as Quillora's README says.
+  against a changed Qt, build Qt and Quillora from them as Quillora's docs/building.md says.
 
 Code bundled in Qt:
 ${_listing}

@@ -28,9 +28,18 @@ shoot() {
 pid=$!
 main=$(wait_window Quillora 60)
 xdotool windowactivate --sync "$main" 2>/dev/null || true
-# Show the third note in the viewer: the rows start under the tool bar and the header.
-xdotool mousemove --window "$main" 60 120 click 1
+# Show the third note in the viewer: the rows start under the tool bar, the find bar and
+# the header.
+xdotool mousemove --window "$main" 60 148 click 1
 shoot "$main" main-window
+
+# Finding, with the accent left out: the field is at the right end of the find bar.
+xdotool mousemove --window "$main" 430 78 click 1
+sleep 0.3
+xdotool type --delay 60 "belem"
+sleep 0.5
+shoot "$main" finding
+xdotool key Escape
 
 dialog=$(type_new_note "$main" "Call the plumber" "Kitchen tap drips again." "Ask about Tuesday morning.")
 shoot "$dialog" new-note
