@@ -678,6 +678,8 @@ void TestMainWindow::findsAsYouType_data()
     QTest::newRow("a note deleted leaves, the rows below move up")
         << 5 << "type red;select 2;delete 2;next" << 3 << "2 of 2" << 1;
     QTest::newRow("delete all") << 5 << "type red;deleteall" << -1 << "No matches" << 0;
+    QTest::newRow("every note of a long list, from its middle")
+        << 60000 << "select 30000;type note;next" << 30001 << "30002 of 60000" << 1;
     QTest::newRow("a click while the scan runs keeps the note clicked")
         << 60000 << "keys far;select 5;wait" << 5 << "0 of 1" << 0;
     QTest::newRow("a query changed while the scan runs: the new one's result alone")

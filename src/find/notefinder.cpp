@@ -7,11 +7,17 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace {
 
-// How long one slice of the scan may hold the window's thread.
-constexpr qint64 SliceNs = 5'000'000;
+// How long one slice may hold the window's thread while it copies notes for the workers.
+constexpr qint64 SliceNs = 4'000'000;
+// Rows handed to a worker at a time: a few milliseconds of matching.
+constexpr int FlightRows = 2048;
+
+using Notes = std::vector<std::pair<QString, QString>>;
 
 } // namespace
 
@@ -26,15 +32,24 @@ NoteFinder::NoteFinder(QTreeWidget *tree, QObject *parent) : QObject(parent), tr
     connect(model, &QAbstractItemModel::modelReset, this, &NoteFinder::listReset);
 }
 
+NoteFinder::~NoteFinder()
+{
+    // A worker still matching posts its result to this object: it ends first.
+    ++generation;
+    workers.waitForDone();
+}
+
 void NoteFinder::find(const QString &query, int from)
 {
     text = query;
     words = NoteQuery(query);
     found.clear();
+    ++generation;
+    flights.clear();
     end = tree->topLevelItemCount();
     start = end > 0 ? std::clamp(from, 0, end - 1) : 0;
-    next = start;
-    wrapped = false;
+    looking = next = start;
+    wrapped = lookingWrapped = false;
     firstSent = false;
     if (isActive())
         slice.start();
@@ -69,41 +84,122 @@ void NoteFinder::step()
 {
     QElapsedTimer timer;
     timer.start();
-    const int before = int(found.size());
-    int firstRow = -1;
-    while (timer.nsecsElapsed() < SliceNs) {
+    const size_t most = size_t(std::max(2, 2 * workers.maxThreadCount()));
+    while (flights.size() < most && timer.nsecsElapsed() < SliceNs) {
         if (!wrapped && next >= end) {
             wrapped = true;
             next = 0;
         }
-        if (wrapped && next >= start) {
-            slice.stop();
+        const int limit = wrapped ? start : end;
+        if (next >= limit)
+            break;
+        const int count = std::min(FlightRows, limit - next);
+        // Shallow copies: the workers read the strings, never the list's items.
+        auto notes = std::make_shared<Notes>();
+        notes->reserve(size_t(count));
+        for (int row = next; row < next + count; ++row) {
+            const QTreeWidgetItem *note = tree->topLevelItem(row);
+            notes->emplace_back(note->text(ColumnTitle), note->text(ColumnBody));
+        }
+        flights.push_back({next, count, false, {}});
+        workers.start([this, notes, query = words, generation = generation, first = next] {
+            std::vector<int> matched;
+            for (size_t i = 0; i < notes->size(); ++i) {
+                if (query.matches(notes->at(i).first, notes->at(i).second))
+                    matched.push_back(int(i));
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation, first, matched = std::move(matched)]() mutable {
+                    landed(generation, first, std::move(matched));
+                },
+                Qt::QueuedConnection);
+        });
+        next += count;
+    }
+    // Nothing more to copy, or enough with the workers: the next result starts it again.
+    const bool copied = wrapped && next >= start;
+    if (copied || flights.size() >= most)
+        slice.stop();
+    finishIfDone();
+}
+
+void NoteFinder::landed(int from, int first, std::vector<int> matched)
+{
+    if (from != generation)
+        return;
+    for (Flight &flight : flights) {
+        if (flight.first == first && !flight.done) {
+            flight.done = true;
+            flight.matched = std::move(matched);
             break;
         }
-        // Checked a few rows at a time: a clock costs more than a short note.
-        for (const int last = std::min(next + 16, wrapped ? start : end); next < last; ++next) {
-            if (rowMatches(next)) {
-                setMatch(next, true);
-                if (firstRow < 0)
-                    firstRow = next;
-            }
-        }
     }
-    if (!firstSent && (firstRow >= 0 || !slice.isActive())) {
+    // Results are taken in the order of the scan, so that the first match is the first
+    // one at or after the row finding began from.
+    int firstRow = -1;
+    const size_t before = found.size();
+    while (!flights.empty() && flights.front().done) {
+        const Flight &flight = flights.front();
+        // In one piece: no row of the flight was among the matches, and the rows after
+        // it move once, not once a match.
+        std::vector<int> rows;
+        rows.reserve(flight.matched.size());
+        for (const int offset : flight.matched)
+            rows.push_back(flight.first + offset);
+        if (firstRow < 0 && !rows.empty())
+            firstRow = rows.front();
+        found.insert(std::lower_bound(found.begin(), found.end(), flight.first), rows.begin(),
+                     rows.end());
+        looking = flight.first + flight.count;
+        if (!lookingWrapped && looking >= end) {
+            lookingWrapped = true;
+            looking = 0;
+        }
+        flights.pop_front();
+    }
+    if (!firstSent && firstRow >= 0) {
         firstSent = true;
         emit firstFound(firstRow);
     }
-    if (int(found.size()) != before || !slice.isActive())
+    if (!(wrapped && next >= start) && !slice.isActive())
+        slice.start();
+    if (found.size() != before)
         emit changed();
+    finishIfDone();
+}
+
+void NoteFinder::finishIfDone()
+{
+    if (!isActive() || isScanning())
+        return;
+    if (!firstSent) {
+        firstSent = true;
+        emit firstFound(-1);
+    }
+    emit changed();
+}
+
+void NoteFinder::dropFlights()
+{
+    if (flights.empty())
+        return;
+    // What the workers have is of the list as it was: it is copied again.
+    ++generation;
+    flights.clear();
+    next = looking;
+    wrapped = lookingWrapped;
+    if (!slice.isActive())
+        slice.start();
 }
 
 bool NoteFinder::looked(int row) const
 {
     if (row >= end)
         return true;
-    if (!wrapped)
-        return row >= start && row < next;
-    return row >= start || row < next;
+    if (!lookingWrapped)
+        return row >= start && row < looking;
+    return row >= start || row < looking;
 }
 
 bool NoteFinder::rowMatches(int row) const
@@ -140,12 +236,14 @@ void NoteFinder::rowsRemoved(const QModelIndex &parent, int first, int last)
 {
     if (!isActive() || parent.isValid())
         return;
+    dropFlights();
     const int count = last - first + 1;
     const auto shifted = [first, last, count](int bound) {
         return bound > last ? bound - count : std::min(bound, first);
     };
     start = shifted(start);
     end = shifted(end);
+    looking = shifted(looking);
     next = shifted(next);
     found.erase(std::lower_bound(found.begin(), found.end(), first),
                 std::upper_bound(found.begin(), found.end(), last));
@@ -154,12 +252,14 @@ void NoteFinder::rowsRemoved(const QModelIndex &parent, int first, int last)
             row -= count;
     }
     emit changed();
+    finishIfDone();
 }
 
 void NoteFinder::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight)
 {
     if (!isActive() || topLeft.parent().isValid())
         return;
+    dropFlights();
     bool any = false;
     for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
         // A row the scan has not reached yet is looked at when it comes.
@@ -176,9 +276,12 @@ void NoteFinder::listReset()
 {
     if (!isActive())
         return;
+    ++generation;
+    flights.clear();
     found.clear();
-    start = end = next = 0;
-    wrapped = true;
+    start = end = looking = next = 0;
+    wrapped = lookingWrapped = true;
     slice.stop();
     emit changed();
+    finishIfDone();
 }

@@ -4,32 +4,38 @@
 #include "find/notematcher.h"
 
 #include <QObject>
+#include <QThreadPool>
 #include <QTimer>
 
+#include <deque>
 #include <vector>
 
 class QModelIndex;
 class QTreeWidget;
 
-// Finds the notes of the list that match a query: a scan of every note's title and text,
-// from a given row to the end and then from the top, in slices of a few milliseconds on
-// the window's thread, so that typing never waits for it. A new query or the end of finding
-// stops it. While finding is active, the list's changes keep the matches true without a
-// new scan: a note added or edited is looked at alone, a deleted one leaves the matches.
+// Finds the notes of the list that match a query: every note's title and text is looked
+// through, from a given row to the end and then from the top. The window's thread takes
+// shallow copies of the notes' strings a few thousand rows at a time, in slices of a few
+// milliseconds, and worker threads match them; their results come back in list order, and
+// a result of an older query or of the list as it was before a change is dropped. A new
+// query or the end of finding stops it. While finding is active, the list's changes keep
+// the matches true without a new scan: a note added or edited is looked at alone, a
+// deleted one leaves the matches.
 class NoteFinder : public QObject
 {
     Q_OBJECT
 
 public:
     explicit NoteFinder(QTreeWidget *tree, QObject *parent = nullptr);
+    ~NoteFinder() override;
 
     // Starts finding `query`, from the row `from` on. An empty query ends finding.
     void find(const QString &query, int from);
     void stop();
 
     bool isActive() const { return !words.isEmpty(); }
-    // Whether rows are still to be looked at: the count may still grow.
-    bool isScanning() const { return slice.isActive(); }
+    // Whether notes are still to be looked at: the count may still grow.
+    bool isScanning() const { return slice.isActive() || !flights.empty(); }
     const NoteQuery &query() const { return words; }
     // The rows that match, in order.
     const std::vector<int> &matches() const { return found; }
@@ -45,7 +51,20 @@ signals:
     void changed();
 
 private:
+    // Rows handed to a worker: [first, first + count), and the offsets of those that
+    // matched, once it is done.
+    struct Flight
+    {
+        int first = 0;
+        int count = 0;
+        bool done = false;
+        std::vector<int> matched;
+    };
+
     void step();
+    void landed(int generation, int first, std::vector<int> matched);
+    void finishIfDone();
+    void dropFlights();
     bool looked(int row) const;
     bool rowMatches(int row) const;
     void setMatch(int row, bool matches);
@@ -60,10 +79,18 @@ private:
     std::vector<int> found;
     QTimer slice;
     // The scan looks at [start, end), then [0, start): the rows there when it began. Rows
-    // added since are looked at as they come. `next` is the row it looks at next.
+    // added since are looked at as they come. Rows before `looking` (in that order) have
+    // their results in `found`; those from there to `next` are with the workers.
     int start = 0;
     int end = 0;
+    int looking = 0;
     int next = 0;
     bool wrapped = false;
+    bool lookingWrapped = false;
     bool firstSent = false;
+    // Results of another generation (an older query, or the list before a change) are
+    // dropped.
+    int generation = 0;
+    std::deque<Flight> flights;
+    QThreadPool workers;
 };
