@@ -110,8 +110,8 @@ bool fileNumbersLast(const QString &folder);
 
 // Whether a file removed after a rename in the folder is gone from the disk only once the
 // rename is on it, the folder synced between: not on FAT and exFAT, whose drivers keep no
-// such order (nor FUSE, which may be exFAT), and on Windows only on NTFS and ReFS, whose
-// logs keep a write-through rename in order.
+// such order (nor FUSE, which may be exFAT); on Windows, NTFS and ReFS log a write-through
+// rename in order, and a volume whose file system cannot be told counts as one of them.
 bool removalFollowsRename(const QString &folder);
 
 // Whether a file that is open can be removed (POSIX): a journal is then removed while its

@@ -362,9 +362,10 @@ bool fileNumbersLast(const QString &folder)
 
 bool removalFollowsRename(const QString &folder)
 {
-    const QString name = fileSystemOf(folder);
-    return name.compare(QLatin1String("NTFS"), Qt::CaseInsensitive) == 0 ||
-           name.compare(QLatin1String("ReFS"), Qt::CaseInsensitive) == 0;
+    // NTFS and ReFS log a write-through rename before a later removal. A volume whose
+    // file system cannot be told (a folder mounted into another volume, say) counts as
+    // one of them, as it does for the numbers of its files.
+    return fileNumbersLast(folder);
 }
 
 bool openFilesRemovable()
