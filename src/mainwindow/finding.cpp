@@ -105,12 +105,8 @@ bool Quillora::eventFilter(QObject *watched, QEvent *event)
     case Qt::Key_Return:
     case Qt::Key_Enter:
         // A query typed and sent at once is looked for at once.
-        if (findPause->isActive()) {
-            findPause->stop();
-            startFinding();
-        } else {
+        if (!findWithoutPause())
             goToMatch(!shift);
-        }
         return true;
     case Qt::Key_Down:
         goToMatch(true);
@@ -142,12 +138,18 @@ void Quillora::showFirstFound(int row)
         selectFound(row);
 }
 
+bool Quillora::findWithoutPause()
+{
+    if (!findPause->isActive())
+        return false;
+    findPause->stop();
+    startFinding();
+    return true;
+}
+
 void Quillora::goToMatch(bool forward)
 {
-    if (findPause->isActive()) {
-        findPause->stop();
-        startFinding();
-    }
+    findWithoutPause();
     const int current = noteTree->currentItem() ? noteTree->currentIndex().row() : -1;
     const int row = finder->nextMatch(current, forward);
     if (row >= 0)
@@ -169,7 +171,7 @@ void Quillora::selectFound(int row)
 
 void Quillora::endFinding()
 {
-    findPause->stop();
+    // Emptied, the field ends the search; the pause its change started ends too.
     findField->clear();
     findPause->stop();
     finder->stop();

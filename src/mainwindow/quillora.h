@@ -62,6 +62,8 @@ private:
     void createToolBars();
     void createFindField();
     void startFinding();
+    // Starts the search that a pause in typing would start, now; false where none waits.
+    bool findWithoutPause();
     void showFirstFound(int row);
     void goToMatch(bool forward);
     void selectFound(int row);
