@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTextEdit>
+#include <QThreadPool>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -26,6 +27,29 @@ namespace {
 
 // Rows read before their items are made.
 constexpr qsizetype RowBatch = 1024;
+
+// The items of the list the journal's replay gave. Those of rows the crashed session
+// replaced or removed are freed on a worker thread: spread over the heap among the rows
+// read, they cost the window as much again as the replay itself. They are in no view.
+QList<QTreeWidgetItem *> replayedItems(QList<QTreeWidgetItem *> &&fileItems,
+                                       const ReplayedList &list)
+{
+    QList<QTreeWidgetItem *> replayed;
+    replayed.reserve(qsizetype(list.order.size()));
+    for (const int entry : list.order) {
+        if (ReplayedList::isFileRow(entry)) {
+            replayed.append(fileItems.at(entry));
+            fileItems[entry] = nullptr;
+        } else {
+            replayed.append(new QTreeWidgetItem(list.rowOf(entry)));
+        }
+    }
+    fileItems.removeAll(nullptr);
+    if (!fileItems.isEmpty())
+        QThreadPool::globalInstance()->start(
+            [dropped = std::move(fileItems)] { qDeleteAll(dropped); });
+    return replayed;
+}
 
 } // namespace
 
@@ -65,20 +89,8 @@ void Quillora::readSettingsAtStart()
     journal->setFailureHandler(
         [this](const QString &where, const QString &what) { showJournalFailure(where, what); });
     const SessionJournal::Recovery recovery = journal->recover(loaded.stamp, int(items.size()));
-    if (recovery.replayed) {
-        QList<QTreeWidgetItem *> replayed;
-        replayed.reserve(qsizetype(recovery.list.order.size()));
-        for (const int entry : recovery.list.order) {
-            if (ReplayedList::isFileRow(entry)) {
-                replayed.append(items.at(entry));
-                items[entry] = nullptr;
-            } else {
-                replayed.append(new QTreeWidgetItem(recovery.list.rowOf(entry)));
-            }
-        }
-        qDeleteAll(items);
-        items = std::move(replayed);
-    }
+    if (recovery.replayed)
+        items = replayedItems(std::move(items), recovery.list);
     noteTree->addTopLevelItems(items);
 
     // From here on, any change to the list is one that the file does not hold yet.
