@@ -2,7 +2,7 @@
 # Quillora's two commands:
 #   make run    installs what is missing, builds, and starts Quillora in this directory
 #   make test   installs what is missing, builds, and runs every test through CTest
-# Also: make build, make bench, make bench-window, make package, make package-check,
+# Also: make build, make bench, make bench-window, make powercut, make package, make package-check,
 # make debian13, make windows, make windows-package, make release, make screenshots,
 # make format, make clean.
 
@@ -15,7 +15,7 @@ CTEST_ARGS ?= --output-on-failure -j$(JOBS)
 AS_ROOT    := $(if $(filter 0,$(shell id -u)),,sudo)
 APT        := $(AS_ROOT) env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o Dpkg::Use-Pty=0
 
-.PHONY: deps test-deps package-check debian13 arm64 arm64-build arm64-test arm64-deb arm64-package windows-deps windows-build windows windows-package windows-screenshots build run test test-main test-sanitizers test-fuzz bench bench-window package release screenshots format clean
+.PHONY: deps test-deps package-check debian13 arm64 arm64-build arm64-test arm64-deb arm64-package windows-deps windows-build windows windows-package windows-screenshots build run test test-main test-sanitizers test-fuzz bench bench-window powercut package release screenshots format clean
 
 # What building and running need; the test suite's tools come with make test.
 deps:
@@ -157,6 +157,15 @@ bench-window:
 	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQUILLORA_BUILD_TESTS=ON
 	cmake --build build-release -j$(JOBS) --target quillora notesgen
 	bench/window_commands.sh build-release/app/quillora build-release/tools/notesgen
+
+# Every crash state that a power cut can leave, recorded through dm-log-writes in a virtual
+# machine with Debian's own kernel and replayed here (scripts/powercut.sh; its options are
+# variables: POWERCUT_FS, POWERCUT_STATES=all for every flush, POWERCUT_SAMPLES, ...).
+powercut: deps
+	@scripts/install-deps.sh powercut
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS) --target powercut notesgen
+	$(AS_ROOT) scripts/powercut.sh $(BUILD)
 
 package: build
 	@scripts/install-deps.sh package

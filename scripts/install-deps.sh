@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian/Ubuntu packages that one of Quillora's tasks needs, and nothing when
 # they are all present. Uses sudo when not run as root.
-#   scripts/install-deps.sh [--list] run|package|test|windows|arm64 [extra-package ...]
+#   scripts/install-deps.sh [--list] run|package|test|windows|arm64|powercut [extra ...]
 #     run      building and running Quillora
 #     package  also what CPack needs to build the Debian package
 #     test     also everything the test suite drives: sanitizers and libFuzzer (clang),
@@ -13,6 +13,8 @@
 #     arm64    the cross-build for 64-bit ARM with Debian's multiarch: the cross-compiler,
 #              the arm64 libraries beside this machine's Qt tools, QEMU to run what it
 #              builds, and the tools of its tests and of its package's checks
+#     powercut the power-cut harness: QEMU, a static busybox for its guest, the kernel's
+#              module tools, and the tools that make and mount the file systems it tests
 #   --list only prints the packages, for a system made with them (scripts/debian13.sh)
 set -eu
 
@@ -34,6 +36,8 @@ arm64="cmake make g++ dpkg-dev file qt6-base-dev qt6-base-dev-tools fonts-dejavu
     crossbuild-essential-arm64 qt6-base-dev:arm64 qt6-qpa-plugins:arm64 libgl-dev:arm64
     libsqlite3-dev:arm64 qt6-wayland:arm64 qemu-user xvfb xauth openbox xdotool wmctrl weston
     strace dbus-daemon lintian devscripts"
+powercut="$run qemu-system-x86 busybox-static kmod cpio dmsetup e2fsprogs xfsprogs
+    btrfs-progs"
 
 case $task in
 run) packages=$run ;;
@@ -41,8 +45,9 @@ package) packages=$package ;;
 test) packages=$test ;;
 windows) packages=$windows ;;
 arm64) packages=$arm64 ;;
+powercut) packages=$powercut ;;
 *)
-    echo "usage: $0 run|package|test|windows|arm64 [extra-package ...]" >&2
+    echo "usage: $0 run|package|test|windows|arm64|powercut [extra-package ...]" >&2
     exit 2
     ;;
 esac

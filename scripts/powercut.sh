@@ -1,0 +1,175 @@
+#!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# make powercut: Quillora through the crash states that a power cut can leave.
+#   scripts/powercut.sh BUILD
+# For each file system, a Quillora session is recorded in a virtual machine running
+# Debian's own kernel, through dm-log-writes; then, on this machine, each crash state of
+# the recording (the writes up to a flush or FUA write, and a seeded sample of states that
+# keep only some of the writes after one) is written onto an image, mounted, and Quillora
+# started and left there as a user would after the power came back. Every change the user
+# had seen must still be there, once.
+# Options, as variables: POWERCUT_FS ("ext4 xfs btrfs"), POWERCUT_STATES (barrier states
+# checked per file system, spread over the session; "all" for every one), POWERCUT_SAMPLES
+# (reordered states, 10), POWERCUT_SEED (1).
+set -eu
+build=$(cd "${1:?usage: $0 BUILD}" && pwd)
+here=$(cd "$(dirname "$0")/.." && pwd)
+filesystems=${POWERCUT_FS:-ext4 xfs btrfs}
+wanted=${POWERCUT_STATES:-25}
+samples=${POWERCUT_SAMPLES:-10}
+seed=${POWERCUT_SEED:-1}
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/quillora/powercut
+work=$build/powercut
+powercut=$build/tools/powercut/powercut
+mkdir -p "$cache" "$work"
+
+# Debian's kernel, unpacked into the cache: this machine's own kernel stays as it is.
+kernel_package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ {print $2; exit}')
+kernel_root=$cache/$kernel_package
+if [ ! -f "$kernel_root.complete" ]; then
+    rm -rf "$kernel_root" && mkdir -p "$kernel_root"
+    (cd "$cache" && apt-get download -q "$kernel_package" 2>/dev/null)
+    dpkg-deb -x "$cache/${kernel_package}"_*.deb "$kernel_root"
+    rm -f "$cache/${kernel_package}"_*.deb
+    touch "$kernel_root.complete"
+fi
+version=${kernel_package#linux-image-}
+modules=$kernel_root/lib/modules/$version
+[ -f "$modules/modules.dep" ] || depmod -b "$kernel_root" "$version"
+
+# The harness's own initramfs: busybox, the modules, and an init that mounts this
+# machine's files and runs the guest script in them.
+initrd=$work/initrd.cpio.gz
+rm -rf "$work/initrd" && mkdir -p "$work/initrd/bin" "$work/initrd/modules" "$work/initrd/proc" \
+    "$work/initrd/sys" "$work/initrd/dev"
+cp /bin/busybox "$work/initrd/bin/"
+for module in virtio_pci virtio_blk 9pnet_virtio 9p dm-log-writes ext4 xfs btrfs vfat exfat; do
+    modprobe -d "$kernel_root" -S "$version" --show-depends "$module"
+done | awk '$1 == "insmod" && !seen[$2]++ {print $2}' | while read -r path; do
+    cp "$path" "$work/initrd/modules/"
+    echo "/modules/$(basename "$path")" >>"$work/initrd/modules/order"
+done
+cat >"$work/initrd/init" <<'INIT'
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+for module in $(cat /modules/order); do insmod "$module" 2>/dev/null; done
+mkdir -p /host
+mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose host /host
+mount -t proc proc /host/proc
+mount -t sysfs sys /host/sys
+mount -t devtmpfs dev /host/dev
+mount -t tmpfs run /host/run
+set -- $(cat /proc/cmdline)
+for word; do case $word in powercut=*) args=${word#powercut=} ;; esac; done
+[ -n "$args" ] && chroot /host /bin/bash $(echo "$args" | tr , ' ') </dev/null >/dev/console 2>&1
+poweroff -f
+INIT
+chmod +x "$work/initrd/init"
+(cd "$work/initrd" && find . | cpio -o -H newc --quiet | gzip -1 >"$initrd")
+
+accel="-accel tcg -cpu max"
+accel_name="TCG (software emulation)"
+if [ -w /dev/kvm ] && [ -z "${POWERCUT_TCG:-}" ]; then
+    # Under nested virtualisation KVM may stop at once or hang; it is used only where a
+    # short boot comes up.
+    accel="-accel kvm -cpu host"
+    accel_name=KVM
+fi
+
+record() {
+    local fs=$1 dir=$work/$1
+    rm -rf "$dir" && mkdir -p "$dir"
+    truncate -s 320M "$dir/disk.img"
+    truncate -s 1G "$dir/log.img"
+    truncate -s 16M "$dir/expect.img"
+    # shellcheck disable=SC2086
+    timeout 900 qemu-system-x86_64 $accel -m 1536 -smp 1 -nographic -no-reboot -nic none \
+        -kernel "$kernel_root/boot/vmlinuz-$version" -initrd "$initrd" \
+        -append "console=ttyS0 quiet panic=-1 powercut=$here/scripts/powercut-guest.sh,$fs,$build" \
+        -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
+        -drive file="$dir/disk.img",format=raw,if=virtio,cache=unsafe \
+        -drive file="$dir/log.img",format=raw,if=virtio,cache=unsafe \
+        -drive file="$dir/expect.img",format=raw,if=virtio,cache=unsafe \
+        >"$dir/guest.log" 2>&1 </dev/null || true
+    if ! grep -q "powercut: recorded" "$dir/guest.log"; then
+        echo "powercut: $fs: the recording failed; see $dir/guest.log" >&2
+        tail -n 20 "$dir/guest.log" >&2
+        return 1
+    fi
+    local length
+    length=$(head -n 1 "$dir/expect.img" | tr -d '\0')
+    tail -n +2 "$dir/expect.img" | head -c "$length" >"$dir/expect"
+}
+
+# One crash state: replayed onto a new image, mounted, and checked. Prints the verdict.
+check_state() {
+    local fs=$1 end=$2 seen=$3 skipped=$4 dir=$work/$1
+    rm -f "$dir/state.img"
+    truncate -s 320M "$dir/state.img"
+    "$powercut" replay "$dir/log.img" "$dir/state.img" "$end" "$skipped" || {
+        echo "FAIL replay"
+        return
+    }
+    mkdir -p "$dir/mnt"
+    if ! mount -o loop "$dir/state.img" "$dir/mnt" 2>/dev/null; then
+        echo "FAIL mount"
+        return
+    fi
+    QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$dir/config HOME=$dir \
+        "$powercut" check "$dir/mnt/notes" "$dir/expect" "$seen" 2>/dev/null || true
+    umount "$dir/mnt"
+}
+
+failed=0
+for fs in $filesystems; do
+    started=$(date +%s)
+    record "$fs" || { failed=1; continue; }
+    dir=$work/$fs
+    recorded=$(($(date +%s) - started))
+    # States before the session's first mark hold no notes anyone saw.
+    "$powercut" states "$dir/log.img" "$samples" "$seed" >"$dir/states"
+    grep -v '^#' "$dir/states" | awk -v marks="$(grep '^MARK ' "$dir/expect" | cut -d' ' -f2 | tr '\n' ' ')" \
+        'BEGIN { n = split(marks, m, " "); for (i = 1; i <= n; i++) known[m[i]] = 1 } known[$3]' \
+        >"$dir/seen-states"
+    barriers=$(awk '$4 == "-"' "$dir/seen-states" | wc -l)
+    if [ "$wanted" = all ] || [ "$barriers" -le "$wanted" ]; then
+        awk '$4 == "-"' "$dir/seen-states" >"$dir/chosen"
+    else
+        awk -v n="$barriers" -v w="$wanted" '$4 == "-" { if (int(i * w / n) != int((i - 1) * w / n) || i == 0) print; i++ }' \
+            "$dir/seen-states" >"$dir/chosen"
+    fi
+    reordered=$(awk '$4 != "-"' "$dir/seen-states" | tee -a "$dir/chosen" | wc -l)
+    tried=0 lost=0 duplicated=0 damaged=0 slowest=0 first_failure=
+    while read -r id end seen skipped; do
+        t0=$(date +%s%N)
+        verdict=$(check_state "$fs" "$end" "$seen" "$skipped")
+        ms=$((($(date +%s%N) - t0) / 1000000))
+        [ "$ms" -le "$slowest" ] || slowest=$ms
+        tried=$((tried + 1))
+        echo "$id $end $seen $skipped: $verdict" >>"$dir/verdicts"
+        case $verdict in
+        ok*) continue ;;
+        esac
+        case $verdict in *lost=[1-9]* | *draft=lost* | *"FAIL mount"* | *"FAIL replay"*) lost=$((lost + 1)) ;; esac
+        case $verdict in *duplicated=[1-9]* | *stale=[1-9]*) duplicated=$((duplicated + 1)) ;; esac
+        case $verdict in *damaged=1*) damaged=$((damaged + 1)) ;; esac
+        if [ -z "$first_failure" ]; then
+            first_failure=$id
+            cp --sparse=always "$dir/state.img" "$dir/first-failure.img"
+            echo "state $id: entries up to $end, seen $seen, left out $skipped: $verdict" \
+                >"$dir/first-failure.txt"
+        fi
+    done <"$dir/chosen"
+    echo "powercut: $fs: $tried crash states ($barriers at a flush, $reordered reordered)" \
+        "($accel_name, recorded in ${recorded} s): lost $lost, duplicated $duplicated," \
+        "damaged $damaged; slowest replay and check ${slowest} ms"
+    if [ -n "$first_failure" ]; then
+        echo "powercut: $fs: first failing state kept: $dir/first-failure.img ($(cat "$dir/first-failure.txt"))"
+        failed=1
+    fi
+    rm -f "$dir/state.img"
+done
+exit $failed
