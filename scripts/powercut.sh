@@ -9,14 +9,14 @@
 # started and left there as a user would after the power came back. Every change the user
 # had seen must still be there, once.
 # Options, as variables: POWERCUT_FS ("ext4 xfs btrfs"), POWERCUT_STATES (barrier states
-# checked per file system, spread over the session; "all" for every one), POWERCUT_SAMPLES
-# (reordered states, 10), POWERCUT_SEED (1).
+# checked per file system, spread over the session, 40; "all" for every one),
+# POWERCUT_SAMPLES (reordered states, 8), POWERCUT_SEED (1).
 set -eu
 build=$(cd "${1:?usage: $0 BUILD}" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)
 filesystems=${POWERCUT_FS:-ext4 xfs btrfs}
-wanted=${POWERCUT_STATES:-25}
-samples=${POWERCUT_SAMPLES:-10}
+wanted=${POWERCUT_STATES:-40}
+samples=${POWERCUT_SAMPLES:-8}
 seed=${POWERCUT_SEED:-1}
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/quillora/powercut
 work=$build/powercut
@@ -104,23 +104,26 @@ record() {
     tail -n +2 "$dir/expect.img" | head -c "$length" >"$dir/expect"
 }
 
-# One crash state: replayed onto a new image, mounted, and checked. Prints the verdict.
+# One crash state: replayed onto an image of its own, mounted, and checked. Writes the
+# verdict and the time it took to $dir/verdict.ID; keeps the image of a failing state.
 check_state() {
-    local fs=$1 end=$2 seen=$3 skipped=$4 dir=$work/$1
-    rm -f "$dir/state.img"
-    truncate -s 320M "$dir/state.img"
-    "$powercut" replay "$dir/log.img" "$dir/state.img" "$end" "$skipped" || {
-        echo "FAIL replay"
-        return
-    }
-    mkdir -p "$dir/mnt"
-    if ! mount -o loop "$dir/state.img" "$dir/mnt" 2>/dev/null; then
-        echo "FAIL mount"
-        return
+    local fs=$1 id=$2 end=$3 seen=$4 skipped=$5 dir=$work/$1
+    local image=$dir/state-$id.img mnt=$dir/mnt-$id verdict started
+    started=$(date +%s%N)
+    truncate -s 320M "$image"
+    mkdir -p "$mnt"
+    if ! "$powercut" replay "$dir/log.img" "$image" "$end" "$skipped"; then
+        verdict="FAIL replay"
+    elif ! mount -o loop "$image" "$mnt" 2>/dev/null; then
+        verdict="FAIL mount"
+    else
+        verdict=$(QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$dir/config-$id HOME=$dir \
+            "$powercut" check "$mnt/notes" "$dir/expect" "$seen" 2>/dev/null || true)
+        umount "$mnt"
     fi
-    QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$dir/config HOME=$dir \
-        "$powercut" check "$dir/mnt/notes" "$dir/expect" "$seen" 2>/dev/null || true
-    umount "$dir/mnt"
+    rmdir "$mnt"
+    case $verdict in ok*) rm -f "$image" ;; esac
+    echo "$(((($(date +%s%N) - started) / 1000000))) $verdict" >"$dir/verdict.$id"
 }
 
 failed=0
@@ -142,27 +145,32 @@ for fs in $filesystems; do
             "$dir/seen-states" >"$dir/chosen"
     fi
     reordered=$(awk '$4 != "-"' "$dir/seen-states" | tee -a "$dir/chosen" | wc -l)
+    # Two states at a time, one for each core here.
+    while read -r id end seen skipped; do
+        [ "$(jobs -rp | wc -l)" -lt "$(nproc)" ] || wait -n
+        check_state "$fs" "$id" "$end" "$seen" "$skipped" &
+    done <"$dir/chosen"
+    wait
     tried=0 lost=0 duplicated=0 damaged=0 slowest=0 first_failure=
     while read -r id end seen skipped; do
-        t0=$(date +%s%N)
-        verdict=$(check_state "$fs" "$end" "$seen" "$skipped")
-        ms=$((($(date +%s%N) - t0) / 1000000))
+        read -r ms verdict <"$dir/verdict.$id"
         [ "$ms" -le "$slowest" ] || slowest=$ms
         tried=$((tried + 1))
         echo "$id $end $seen $skipped: $verdict" >>"$dir/verdicts"
-        case $verdict in
-        ok*) continue ;;
-        esac
+        case $verdict in ok*) continue ;; esac
         case $verdict in *lost=[1-9]* | *draft=lost* | *"FAIL mount"* | *"FAIL replay"*) lost=$((lost + 1)) ;; esac
         case $verdict in *duplicated=[1-9]* | *stale=[1-9]*) duplicated=$((duplicated + 1)) ;; esac
         case $verdict in *damaged=1*) damaged=$((damaged + 1)) ;; esac
         if [ -z "$first_failure" ]; then
             first_failure=$id
-            cp --sparse=always "$dir/state.img" "$dir/first-failure.img"
+            mv "$dir/state-$id.img" "$dir/first-failure.img"
+            grep "^MARK " "$dir/expect" | cut -d' ' -f2 >"$dir/first-failure-marks.txt"
             echo "state $id: entries up to $end, seen $seen, left out $skipped: $verdict" \
                 >"$dir/first-failure.txt"
         fi
     done <"$dir/chosen"
+    rm -f "$dir"/state-*.img "$dir"/verdict.*
+    rm -rf "$dir"/config-*
     echo "powercut: $fs: $tried crash states ($barriers at a flush, $reordered reordered)" \
         "($accel_name, recorded in ${recorded} s): lost $lost, duplicated $duplicated," \
         "damaged $damaged; slowest replay and check ${slowest} ms"
@@ -170,6 +178,5 @@ for fs in $filesystems; do
         echo "powercut: $fs: first failing state kept: $dir/first-failure.img ($(cat "$dir/first-failure.txt"))"
         failed=1
     fi
-    rm -f "$dir/state.img"
 done
 exit $failed

@@ -229,8 +229,11 @@ void TestFailedSave::leavingWithNotesThatCannotBeSaved_data()
     QTest::newRow("the new file's sync fails, note edited")
         << Place::Ordinary << Change::Edited << QByteArrayList{Sync + "@1"} << false
         << Outcome::Rescued;
+    QTest::newRow("the new file's sync under its new name fails, note added")
+        << Place::Ordinary << Change::Added << QByteArrayList{Sync + "@2"} << false
+        << Outcome::Rescued;
     QTest::newRow("the folder's sync after the rename fails, note deleted")
-        << Place::Ordinary << Change::Deleted << QByteArrayList{Sync + "@2"} << false
+        << Place::Ordinary << Change::Deleted << QByteArrayList{Sync + "@3"} << false
         << Outcome::Rescued;
     QTest::newRow("the rename and the rescue file's sync fail")
         << Place::Ordinary << Change::Added << QByteArrayList{Rename + "@1", Sync + "@2"} << false

@@ -130,9 +130,22 @@ bool replaceFile(const QString &fileName, const std::function<bool(QFileDevice &
         return false;
     }
     // The rename is only lasting once the folder that records it is on disk: the folder of
-    // the file that a symbolic link points to, which QSaveFile replaced.
+    // the file that a symbolic link points to, which QSaveFile replaced. The file is synced
+    // once more under its new name first: QSaveFile writes an unnamed file and links it
+    // in, and btrfs, after a power cut, may bring back that name with none of the data
+    // synced before it was given.
     const QString replaced = QFileInfo(fileName).canonicalFilePath();
-    return syncFolderOf(replaced.isEmpty() ? fileName : replaced, error);
+    const QString target = replaced.isEmpty() ? fileName : replaced;
+    const int fd = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    const int syncError = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!synced) {
+        setError(error, qt_error_string(syncError));
+        return false;
+    }
+    return syncFolderOf(target, error);
 }
 
 QByteArray sqliteFileName(const QString &fileName)

@@ -11,6 +11,7 @@
 #include "dialogs/newnote.h"
 #include "mainwindow/quillora.h"
 #include "persistence/notesfile.h"
+#include "persistence/notesstore.h"
 #include "writelog.h"
 
 #include <QAction>
@@ -26,6 +27,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTextStream>
+#include <QTime>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -77,8 +79,8 @@ QAction *action(QWidget &window, const QString &text)
     qFatal("no action %s", qPrintable(text));
 }
 
-// Answers every message box as soon as it shows, with its default button, and keeps what
-// it said.
+// Answers every message box as soon as it shows, with Yes or its default button, and keeps
+// what it said.
 class BoxAnswerer : public QObject
 {
 public:
@@ -92,7 +94,9 @@ public:
                 if (!box || !box->isVisible())
                     continue;
                 said << box->windowTitle();
-                if (box->defaultButton())
+                if (QAbstractButton *yes = box->button(QMessageBox::Yes))
+                    yes->click();
+                else if (box->defaultButton())
                     box->defaultButton()->click();
                 else
                     box->accept();
@@ -101,6 +105,29 @@ public:
         timer->start(20);
     }
 };
+
+// Tells the log of DEVICE that the user has seen `ids` (notes.dat's, or a rescue file's,
+// once recovered) and `draft`, and writes them to EXPECT under the mark's name.
+void markSeen(const QString &device, const QString &expect, const QString &name,
+              const QList<QByteArray> &ids, const QString &draft = QString())
+{
+    QFile file(expect);
+    if (!file.open(QIODevice::Append))
+        qFatal("cannot write %s", qPrintable(expect));
+    QByteArray text = "MARK " + name.toUtf8() + '\n';
+    for (const QByteArray &id : ids)
+        text += id + '\n';
+    if (!draft.isEmpty())
+        text += "DRAFT " + draft.toUtf8() + '\n';
+    file.write(text + "END\n");
+    file.close();
+    if (QProcess::execute(QStringLiteral("dmsetup"),
+                          {QStringLiteral("message"), device, QStringLiteral("0"),
+                           QStringLiteral("mark"), name}) != 0)
+        qFatal("dmsetup message failed");
+    out << "marked " << name << " at " << QTime::currentTime().toString(u"HH:mm:ss.zzz")
+        << Qt::endl;
+}
 
 class Session
 {
@@ -115,23 +142,10 @@ public:
     }
 
     // The user has seen the list as it is now, and the drafts written.
-    void mark(const QString &name, const QString &draft = QString())
+    void mark(const QString &name, const QString &draft = QString(),
+              const QList<QByteArray> &elsewhere = {})
     {
-        QFile file(expectFile);
-        if (!file.open(QIODevice::Append))
-            qFatal("cannot write %s", qPrintable(expectFile));
-        QByteArray text = "MARK " + name.toUtf8() + '\n';
-        for (const QByteArray &id : idsOf(tree))
-            text += id + '\n';
-        if (!draft.isEmpty())
-            text += "DRAFT " + draft.toUtf8() + '\n';
-        file.write(text + "END\n");
-        file.close();
-        if (QProcess::execute(QStringLiteral("dmsetup"),
-                              {QStringLiteral("message"), device, QStringLiteral("0"),
-                               QStringLiteral("mark"), name}) != 0)
-            qFatal("dmsetup message failed");
-        out << "marked " << name << Qt::endl;
+        markSeen(device, expectFile, name, idsOf(tree) + elsewhere, draft);
     }
 
     void add(const QString &title)
@@ -203,8 +217,8 @@ int firstSession(const QString &device, const QString &expect)
     return 1;
 }
 
-// A second session over the first one's journal: its recovery, Delete All, and the save
-// at leaving.
+// A second session over the first one's journal: its recovery, and the save at leaving of
+// some thousands of notes.
 int secondSession(const QString &device, const QString &expect)
 {
     Session session(device, expect);
@@ -214,39 +228,80 @@ int secondSession(const QString &device, const QString &expect)
         session.editDialog->acceptButton->click();
     session.mark(QStringLiteral("draft-done"));
     session.add(QStringLiteral("second"));
-    action(session.window, QStringLiteral("Delete &All Notes"))->trigger();
-    QTest::qWait(300);
-    session.mark(QStringLiteral("deleted-all"));
-    for (int n = 0; n < 3; ++n)
-        session.add(QStringLiteral("after-%1").arg(n));
     session.window.close();
     session.mark(QStringLiteral("saved"));
     return 0;
 }
 
+const QStringList ThirdSessionNotes = {QStringLiteral("after-0"), QStringLiteral("after-1")};
+
+QList<QByteArray> thirdSessionIds()
+{
+    QList<QByteArray> ids;
+    for (const QString &title : ThirdSessionNotes)
+        ids << noteId(title, title + QStringLiteral(" text"));
+    return ids;
+}
+
+// A third, killed after Delete All and two notes.
+int thirdSession(const QString &device, const QString &expect)
+{
+    Session session(device, expect);
+    action(session.window, QStringLiteral("Delete &All Notes"))->trigger();
+    QTest::qWait(300);
+    session.mark(QStringLiteral("deleted-all"));
+    for (const QString &title : ThirdSessionNotes)
+        session.add(title);
+    out << "crash me" << Qt::endl;
+    QTest::qWait(60000);
+    return 1;
+}
+
+// Runs one part of the session in a process of its own, and kills it as a crash would
+// once it is done.
+bool crashedPart(const QString &part, const QStringList &args, const QString &expect)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {part, args.at(2), args.at(3), expect});
+    QByteArray said;
+    while (!said.contains("crash me") && child.waitForReadyRead(600000))
+        said += child.readAll();
+    out << said;
+    child.kill();
+    child.waitForFinished();
+    return said.contains("crash me");
+}
+
 int runSession(const QStringList &args)
 {
     const QString expect = QFileInfo(args.at(4)).absoluteFilePath();
+    const QString device = args.at(3);
     if (!QDir::setCurrent(args.at(2)))
         return 2;
     if (args.at(1) == QLatin1String("session-first"))
-        return firstSession(args.at(3), expect);
-    if (args.at(1) == QLatin1String("session-second"))
-        return secondSession(args.at(3), expect);
-    // The first session is killed once its last draft is in, as a crash would end it.
-    QProcess first;
-    first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    first.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("session-first"), args.at(2), args.at(3), expect});
-    QByteArray said;
-    while (!said.contains("crash me") && first.waitForReadyRead(600000))
-        said += first.readAll();
-    out << said;
-    first.kill();
-    first.waitForFinished();
-    if (!said.contains("crash me"))
+        return firstSession(device, expect);
+    if (args.at(1) == QLatin1String("session-third"))
+        return thirdSession(device, expect);
+    if (!crashedPart(QStringLiteral("session-first"), args, expect) ||
+        secondSession(device, expect) != 0 ||
+        !crashedPart(QStringLiteral("session-third"), args, expect))
         return 1;
-    return secondSession(args.at(3), expect);
+    // Another writer replaces notes.dat over the crashed session's journal: the next start
+    // keeps the notes that session added in the first rescue file ever made.
+    QList<QStringList> other;
+    for (int n = 0; n < 5; ++n)
+        other << QStringList{QStringLiteral("other-%1").arg(n), QString(), QString(),
+                             QStringLiteral("from another writer")};
+    if (!saveNotesFile(QStringLiteral("notes.dat"), other))
+        return 1;
+    markSeen(device, expect, QStringLiteral("other-writer"), idsOf(other) + thirdSessionIds());
+    Session session(device, expect);
+    QTest::qWait(1500);
+    session.mark(QStringLiteral("rescued"), QString(), thirdSessionIds());
+    session.window.close();
+    session.mark(QStringLiteral("saved-again"), QString(), thirdSessionIds());
+    return QDir(QStringLiteral("data/Tolvane/Quillora")).isEmpty() ? 1 : 0;
 }
 
 struct Expected
