@@ -114,7 +114,8 @@ check_state() {
     mkdir -p "$mnt"
     if ! "$powercut" replay "$dir/log.img" "$image" "$end" "$skipped"; then
         verdict="FAIL replay"
-    elif ! mount -o loop "$image" "$mnt" 2>/dev/null; then
+    # Two images of one xfs share its UUID, which xfs mounts only once unless told.
+    elif ! mount -o "loop$([ "$fs" != xfs ] || echo ,nouuid)" "$image" "$mnt" 2>/dev/null; then
         verdict="FAIL mount"
     else
         verdict=$(QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$dir/config-$id HOME=$dir \
