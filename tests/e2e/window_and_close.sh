@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The window appears titled "Quillora", 500 by 350, and a close request from the window
 # manager ends the program with exit code 0 after one save, which is on disk when the
-# program ends: traced, the new notes.dat is synced, renamed into place, then its folder
-# synced; nothing else is written, not even the session journal. Called from a desktop whose session bus accepts and never answers, with stale
+# program ends: traced, the new notes.dat is synced, renamed into place, synced again under
+# its name, then its folder synced; nothing else is written, not even the session journal. Called from a desktop whose session bus accepts and never answers, with stale
 # session files in its home, the program gets the test's own bus and home and starts at
 # once.
 if [ -z "${QUILLORA_CALLER:-}" ]; then
@@ -54,7 +54,7 @@ grep -q '^pos=' "$XDG_CONFIG_HOME/Tolvane/Quillora.conf" || fail "position not s
 calls=$(sed -nE -e "s|.*fsync\([0-9]+<$SANDBOX/work>\).*|folder|p" \
     -e "s|.*fsync\([0-9]+<$SANDBOX/work/.*|file|p" \
     -e 's|.*rename.*"notes\.dat"\).*|rename|p' "$SANDBOX/calls" | tr '\n' ' ')
-[ "$calls" = "file rename folder " ] || fail "the save's calls: $calls"
+[ "$calls" = "file rename file folder " ] || fail "the save's calls: $calls"
 # Nothing changed, so nothing but the exit save was written: no session journal either.
 ! grep journal "$SANDBOX/calls" || fail "a session journal was opened"
 [ "$(ls -A)" = notes.dat ] && [ ! -e "$XDG_DATA_HOME" ] ||
