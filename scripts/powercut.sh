@@ -172,7 +172,8 @@ for fs in $filesystems; do
     done <"$dir/chosen"
     rm -f "$dir"/state-*.img "$dir"/verdict.*
     rm -rf "$dir"/config-*
-    echo "powercut: $fs: $tried crash states ($barriers at a flush, $reordered reordered)" \
+    echo "powercut: $fs: $tried crash states ($((tried - reordered)) of the $barriers at a flush," \
+        "$reordered reordered)" \
         "($accel_name, recorded in ${recorded} s): lost $lost, duplicated $duplicated," \
         "damaged $damaged; slowest replay and check ${slowest} ms"
     if [ -n "$first_failure" ]; then
