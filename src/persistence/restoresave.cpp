@@ -28,9 +28,10 @@ namespace {
 // Rows read before their items are made.
 constexpr qsizetype RowBatch = 1024;
 
-// The items of the list the journal's replay gave. Those of rows the crashed session
-// replaced or removed are freed on a worker thread: spread over the heap among the rows
-// read, they cost the window as much again as the replay itself. They are in no view.
+// The items of the list the journal's replay gave. The texts of rows the crashed session
+// replaced or removed are freed on a worker thread, from copies that hold them while their
+// items are deleted here: spread over the heap among the rows read, they cost the window
+// as much again as the replay itself.
 QList<QTreeWidgetItem *> replayedItems(QList<QTreeWidgetItem *> &&fileItems,
                                        const ReplayedList &list)
 {
@@ -45,9 +46,16 @@ QList<QTreeWidgetItem *> replayedItems(QList<QTreeWidgetItem *> &&fileItems,
         }
     }
     fileItems.removeAll(nullptr);
-    if (!fileItems.isEmpty())
+    QList<QString> texts;
+    texts.reserve(fileItems.size() * 4);
+    for (const QTreeWidgetItem *item : std::as_const(fileItems)) {
+        for (int column = 0; column < item->columnCount(); ++column)
+            texts.append(item->text(column));
+    }
+    qDeleteAll(fileItems);
+    if (!texts.isEmpty())
         QThreadPool::globalInstance()->start(
-            [dropped = std::move(fileItems)] { qDeleteAll(dropped); });
+            [dropped = std::move(texts)]() mutable { dropped.clear(); });
     return replayed;
 }
 
