@@ -2,7 +2,7 @@
 // Measures start-up, reading, saving, memory and single commands with realistic notes files
 // of 1,000 to 300,000 notes, each figure against a floor measured in the same run, and
 // prints one table. Runs on the offscreen platform; figures are medians after a warm-up.
-//   quillora_bench [--quick]
+//   quillora_bench [--quick] [--finding | --recovery]
 #include "dialogs/newnote.h"
 #include "find/notefinder.h"
 #include "find/notematcher.h"
@@ -25,14 +25,18 @@
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTextStream>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -353,6 +357,30 @@ Q_NEVER_INLINE void profiledCommand(Quillora &window, const QString &command)
     tree->viewport()->repaint();
 }
 
+// The main window's find field.
+QLineEdit *findField(const QWidget &window)
+{
+    for (QLineEdit *candidate : window.findChildren<QLineEdit *>())
+        if (candidate->accessibleName() == QLatin1String("Find"))
+            return candidate;
+    return nullptr;
+}
+
+// Types `query` into the find field at once and waits for the full count.
+void searchFor(const QWidget &window, const QString &query)
+{
+    auto *finder = window.findChild<NoteFinder *>();
+    findField(window)->setText(query);
+    while (!finder->isScanning())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (finder->isScanning())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    settle();
+}
+
+// A word that the generated notes hold here and there, for a search that is active.
+const QString ActiveQuery = QStringLiteral("deadline budget");
+
 int runChild(const QString &mode, const QString &path)
 {
     if (mode == "add" || mode == "done" || mode == "delete" || mode == "deleteall") {
@@ -381,11 +409,13 @@ int runChild(const QString &mode, const QString &path)
     } else if (mode == "warm-floor") {
         startFloor(QDir(path).filePath("notes.dat"));
         warmFloor(path);
-    } else if (mode == "program") {
+    } else if (mode == "program" || mode == "searching") {
         QDir::setCurrent(path);
         auto *window = new Quillora;
         window->show();
         settle();
+        if (mode == "searching")
+            searchFor(*window, ActiveQuery);
     } else if (mode == "floor") {
         const QList<QStringList> rows = decodeDirect(readFile(path));
         QTreeWidget *tree = makeBareTree();
@@ -448,25 +478,82 @@ void reportFinding(const QList<QStringList> &rows)
         });
     report(QString("finding, a full pass over %1 notes, one thread, vs indexOf").arg(rows.size()),
            matcher, plain, "ms", 0);
+    // The same pass on every core, chunks of 2048 notes taken in turn, against the same floor.
+    const int threads = QThread::idealThreadCount();
+    const auto [parallel, plainAgain] = measurePair(
+        5,
+        [&] {
+            QElapsedTimer timer;
+            timer.start();
+            std::atomic<int> next{0}, hits{0};
+            std::vector<std::thread> pool;
+            for (int i = 0; i < threads; ++i)
+                pool.emplace_back([&] {
+                    int local = 0;
+                    for (int begin; (begin = next.fetch_add(2048)) < rows.size();)
+                        for (int row = begin; row < std::min<int>(begin + 2048, rows.size()); ++row)
+                            local += query.matches(rows.at(row).at(0), rows.at(row).at(3));
+                    hits += local;
+                });
+            for (std::thread &thread : pool)
+                thread.join();
+            found += hits;
+            return elapsedMs(timer);
+        },
+        [&] {
+            QElapsedTimer timer;
+            timer.start();
+            for (const QStringList &row : rows)
+                found += QStringView(row.at(0)).indexOf(word) >= 0 ||
+                         QStringView(row.at(3)).indexOf(word) >= 0;
+            return elapsedMs(timer);
+        });
+    report(QString("finding, a full pass over %1 notes, %2 threads, vs indexOf on one")
+               .arg(rows.size())
+               .arg(threads),
+           parallel, plainAgain, "ms", 0);
     if (found)
         out << "  (the word was found: " << found << ")\n";
 }
 
-// Finding in the window over the notes in `dir`: from the pause in typing to the full count,
-// and the longest time the event loop was held meanwhile, seen by a timer due every
-// millisecond. The floor of the count is the indexOf pass of reportFinding.
-void reportFindingInWindow(const QString &dir, int size)
+// The word that only the note a tenth of the way down the list holds, in the notes of
+// findingDir.
+const QString PlantedWord = QStringLiteral("qorvantix");
+
+// Plants PlantedWord in the note a tenth of the way down `rows`, and writes the notes to a
+// folder of their own.
+QString findingDir(const QString &root, QList<QStringList> &rows)
 {
+    QStringList &planted = rows[rows.size() / 10];
+    planted[3] += QStringLiteral(" and ") + PlantedWord;
+    return writeNotesDir(root, QString("find%1").arg(rows.size()), encodeNotes(rows));
+}
+
+// Finding in the window over the notes of findingDir(rows):
+// - from the pause in typing to the full count, and the longest time the event loop was held
+//   meanwhile, seen by a timer due every millisecond (the floor of the count is the indexOf
+//   pass of reportFinding);
+// - from the pause to the first match, a tenth of the way down from the current note, made
+//   current and shown in the viewer, against an indexOf scan on one thread up to it.
+void reportFindingInWindow(const QString &dir, const QList<QStringList> &rows)
+{
+    const int size = int(rows.size());
     QDir::setCurrent(dir);
     Quillora window;
     window.show();
     settle();
     auto *finder = window.findChild<NoteFinder *>();
-    QLineEdit *field = nullptr;
-    for (QLineEdit *candidate : window.findChildren<QLineEdit *>())
-        if (candidate->accessibleName() == QLatin1String("Find"))
-            field = candidate;
-    QList<double> counts, held;
+    auto *tree = window.findChild<QTreeWidget *>();
+    QTextEdit *viewer = nullptr;
+    for (QTextEdit *candidate : window.findChildren<QTextEdit *>())
+        if (candidate->window() == &window)
+            viewer = candidate;
+    QLineEdit *field = findField(window);
+    const auto waitFor = [](const std::function<bool()> &done) {
+        while (!done())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    };
+    QList<double> counts, held, firsts;
     for (int round = 0; round < 5; ++round) {
         field->clear();
         settle();
@@ -481,23 +568,55 @@ void reportFindingInWindow(const QString &dir, int size)
         });
         field->setText(QStringLiteral("zqxjv"));
         // The pause, then the scan.
-        while (!finder->isScanning())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        waitFor([&] { return finder->isScanning(); });
         timer.start();
         sinceTick.start();
         tick.start();
-        while (finder->isScanning())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        waitFor([&] { return !finder->isScanning(); });
         counts << elapsedMs(timer);
         held << longest;
     }
+    const int target = size / 10;
+    for (int round = 0; round < 5; ++round) {
+        field->clear();
+        tree->setCurrentItem(tree->topLevelItem(0));
+        settle();
+        field->setText(PlantedWord);
+        waitFor([&] { return finder->isScanning(); });
+        QElapsedTimer timer;
+        timer.start();
+        waitFor([&] {
+            return tree->currentIndex().row() == target &&
+                   viewer->toPlainText().contains(PlantedWord);
+        });
+        firsts << elapsedMs(timer);
+        waitFor([&] { return !finder->isScanning(); });
+    }
+    const double upToIt = measure(5, [&] {
+        QElapsedTimer timer;
+        timer.start();
+        int row = 0;
+        while (row < size - 1 && QStringView(rows.at(row).at(0)).indexOf(PlantedWord) < 0 &&
+               QStringView(rows.at(row).at(3)).indexOf(PlantedWord) < 0)
+            ++row;
+        return row == target ? elapsedMs(timer) : -1;
+    });
     std::sort(counts.begin(), counts.end());
     std::sort(held.begin(), held.end());
+    std::sort(firsts.begin(), firsts.end());
     report(QString("finding in the window, full count, %1 notes, vs 1 s").arg(size), counts.at(2),
            1000, "ms", 1.0);
     report(QString("finding in the window, longest hold of the event loop, %1 notes, vs 16 ms")
                .arg(size),
            held.at(4), 16, "ms", 1.0);
+    report(QString("finding in the window, first match a tenth of the way down, %1 notes, vs "
+                   "indexOf up to it")
+               .arg(size),
+           firsts.at(2), upToIt, "ms", 0);
+    report(QString("finding in the window, first match a tenth of the way down, %1 notes, vs "
+                   "100 ms")
+               .arg(size),
+           firsts.at(2), 100, "ms", 1.0);
 }
 
 // The start-up after a crash, against a plain one of the same notes.
@@ -558,7 +677,9 @@ const char *const CommandNames[] = {"adding one note", "editing one note (Done)"
 // Each command with the notes of `dir` in the list, in ms: the program's, and the floor's,
 // the same change made to a bare list of the same configuration holding the same rows.
 // Delete All starts from a full list each time: a new window, a bare list filled anew.
-std::pair<QList<double>, QList<double>> commandTimes(const QString &dir, int repetitions)
+// With a query, each command but Delete All is given with a search for it active.
+std::pair<QList<double>, QList<double>> commandTimes(const QString &dir, int repetitions,
+                                                     const QString &query = {})
 {
     QList<double> program(CommandCount), floor(CommandCount);
     QDir::setCurrent(dir);
@@ -568,6 +689,8 @@ std::pair<QList<double>, QList<double>> commandTimes(const QString &dir, int rep
         Quillora window;
         window.show();
         settle();
+        if (!query.isEmpty())
+            searchFor(window, query);
         auto *tree = window.findChild<QTreeWidget *>();
         auto *newDialog = window.findChild<NewNote *>();
         QTreeWidget *bare = makeBareTree();
@@ -631,6 +754,8 @@ std::pair<QList<double>, QList<double>> commandTimes(const QString &dir, int rep
         delete bare;
     }
     removeJournals(dir);
+    if (!query.isEmpty())
+        return {program, floor};
     // The confirmation is answered at once.
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [] {
@@ -744,6 +869,30 @@ JournalCosts journalCosts(const QString &dir, int rows)
     return costs;
 }
 
+// Everything about finding, with the notes of `dir` (`size` generated notes): the matcher's
+// speed, the window's while it finds, its memory with a search active, and the commands
+// given with one active against the same without.
+void reportSearching(const QString &root, const QString &dir, int size, int repetitions)
+{
+    {
+        QList<QStringList> rows = generateNotes(size, 2026);
+        reportFinding(rows);
+        const QString planted = findingDir(root, rows);
+        reportFindingInWindow(planted, rows);
+    }
+    report(QString("peak memory, %1 notes, a search active vs none").arg(size),
+           childPeakKb("searching", dir) / 1024.0, childPeakKb("program", dir) / 1024.0, "MiB",
+           1.05);
+    const QList<double> without = commandTimes(dir, repetitions).first;
+    removeJournals(dir);
+    const QList<double> with = commandTimes(dir, repetitions, ActiveQuery).first;
+    removeJournals(dir);
+    for (Command command : {Adding, Editing, Deleting})
+        report(
+            QString("%1, %2 notes, a search active vs none").arg(CommandNames[command]).arg(size),
+            with[command], without[command], "ms", 1.1);
+}
+
 } // namespace
 
 // The table of every figure reported, for the README.
@@ -780,14 +929,14 @@ int main(int argc, char **argv)
     qputenv("XDG_CONFIG_HOME", QDir(root.path()).filePath("config").toLocal8Bit());
     QApplication app(argc, argv);
     const bool quick = app.arguments().contains("--quick");
-    // --recovery: the start-up after a crash alone, at 100000 notes; --finding: finding
+    // alone, at 300000 notes (10000 with --quick).
     // alone, at 100000 notes.
     if (app.arguments().contains("--finding")) {
+        const int size = quick ? 10000 : 300000;
         out << "Measuring\n";
-        const QString dir =
-            writeNotesDir(root.path(), "n100000", encodeNotes(generateNotes(100000, 2026)));
-        reportFinding(generateNotes(100000, 2026));
-        reportFindingInWindow(dir, 100000);
+        const QString dir = writeNotesDir(root.path(), QString("n%1").arg(size),
+                                          encodeNotes(generateNotes(size, 2026)));
+        reportSearching(root.path(), dir, size, quick ? 11 : 7);
         return printTable();
     }
     const bool recoveryOnly = app.arguments().contains("--recovery");
@@ -890,8 +1039,7 @@ int main(int argc, char **argv)
     report(QString("journal after 1000 commands and 600 drafts, %1 notes vs 100").arg(big),
            costs.sizeKb, fewCosts.sizeKb, "KiB", 1.1);
     reportRecovery(root.path(), dirs[big], files[big], big);
-    reportFinding(generateNotes(big, 2026));
-    reportFindingInWindow(dirs[big], big);
+    reportSearching(root.path(), dirs[sizes.last()], sizes.last(), repetitionsFor(sizes.last()));
 
     const double emptyStart = measure(15, [&] { return startProgram(emptyDir); });
     // The program builds its menus, tool bar, icons and both note windows besides: no target.
