@@ -153,7 +153,7 @@ bench: deps
 
 # The commands through the real window in Xvfb, with accessibility on.
 bench-window:
-	@scripts/install-deps.sh test at-spi2-core
+	@scripts/install-deps.sh test at-spi2-core gir1.2-atspi-2.0 python3-gi
 	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQUILLORA_BUILD_TESTS=ON
 	cmake --build build-release -j$(JOBS) --target quillora notesgen
 	bench/window_commands.sh build-release/app/quillora build-release/tools/notesgen

@@ -4,7 +4,10 @@
 # accessibility on (an AT-SPI bus of its own), driven by real input. For each size, an Add
 # (Return in New Note) and a Delete Note (from the Notes menu) are each given 8 times, and
 # the CPU time the program spends from the key until it is idle again is printed, median
-# and range, in milliseconds.
+# and range, in milliseconds. Then a 12-character query is typed into the find field at
+# 10 keys a second, 3 times (bench/find_typing.py): the longest time the window's event loop
+# was held, beside the longest with the window idle, and the time from the last key to the
+# first match shown, of which the pause that ends typing is 120 ms.
 # Usage: bench/window_commands.sh PROGRAM NOTESGEN [SIZES...]   (default 100 100000 300000)
 # Several programs can be compared in one run: PROGRAM may be a list separated by colons.
 set -euo pipefail
@@ -16,6 +19,7 @@ sizes=("$@")
 IFS=: read -r -a programs <<<"$programs"
 for i in "${!programs[@]}"; do programs[i]=$(realpath "${programs[i]}"); done
 first=${programs[0]}
+typing=$(realpath "$(dirname "$0")/find_typing.py")
 . "$(dirname "$0")/../tests/e2e/lib.sh" "$first" "$notesgen"
 start_x
 
@@ -66,7 +70,8 @@ measure() {
 }
 
 for i in "${!programs[@]}"; do echo "program $((i + 1)): ${programs[i]}"; done
-printf '%-8s %8s %-32s %-32s\n' program notes "Add" "Delete Note"
+printf '%-8s %8s %-32s %-32s %-24s %-24s\n' program notes "Add" "Delete Note" \
+    "typing: held (idle)" "last key to first match"
 for size in "${sizes[@]}"; do
     "$NOTESGEN" write "$SANDBOX/notes-$size.dat" "$size" 7 >/dev/null
     for i in "${!programs[@]}"; do
@@ -96,12 +101,21 @@ for size in "${sizes[@]}"; do
             xdotool key Down Down Down
             deletes+=("$(measure $pid)")
         done
+        holds=() idles=() firsts=()
+        for round in 1 2 3; do
+            xdotool windowactivate --sync "$main" >/dev/null 2>&1 || true
+            read -r idle held first < <(/usr/bin/python3 "$typing" $pid \
+                "remember cal") || fail "typing into the find field failed"
+            idles+=("$idle") holds+=("$held") firsts+=("$first")
+        done
         # Eight added, eight deleted: what is saved holds as many notes as it did.
         close_window Quillora
         wait_exit $pid 120
         rows=$("$NOTESGEN" dump notes.dat | sed -n 1p)
         [ "$rows" = "rows $size whole" ] || fail "$program left $rows, not $size"
-        printf '%-8s %8d %-32s %-32s\n' "$((i + 1))" "$size" \
-            "$(printf '%s\n' "${adds[@]}" | summary)" "$(printf '%s\n' "${deletes[@]}" | summary)"
+        printf '%-8s %8d %-32s %-32s %-24s %-24s\n' "$((i + 1))" "$size" \
+            "$(printf '%s\n' "${adds[@]}" | summary)" "$(printf '%s\n' "${deletes[@]}" | summary)" \
+            "$(printf '%s\n' "${holds[@]}" | sort -n | tail -1) ms ($(printf '%s\n' "${idles[@]}" | sort -n | tail -1) ms)" \
+            "$(printf '%s\n' "${firsts[@]}" | sort -n | sed -n 2p) ms"
     done
 done
