@@ -349,6 +349,8 @@ void TestJournal::damagedJournalCostsNoNote_data()
     QTest::newRow("the save was made, the journal not removed") << "saved" << false;
     QTest::newRow("the save was made after the journal failed, the journal not removed")
         << "saved after a failure" << false;
+    QTest::newRow("the save's rename half made, as a power cut on FAT leaves it")
+        << "saved, rename lost" << false;
     QTest::newRow("no write in place while the journal cannot take the list")
         << "in-place refused" << false;
     QTest::newRow("killed while notes.dat was written in place") << "in-place" << false;
@@ -432,6 +434,16 @@ void TestJournal::damagedJournalCostsNoNote()
             window.close();
             QVERIFY(QFile::exists(Journal));
             QCOMPARE(describe(rowsIn(readAll(NotesFile))), describe(shown));
+            if (damage == QLatin1String("saved, rename lost")) {
+                // The old name gone, the new file still under its temporary name; beside
+                // it, a later save's temporary file, cut short.
+                QVERIFY(QFile::rename(NotesFile, NotesFile + QLatin1String(".Kq3xZ0")));
+                QVERIFY(writeAll(NotesFile + QLatin1String(".Cut9zz"), Original.left(40)));
+                QFile cut(NotesFile + QLatin1String(".Cut9zz"));
+                QVERIFY(cut.open(QIODevice::ReadWrite));
+                QVERIFY(cut.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                                        QFileDevice::FileModificationTime));
+            }
         }
     }
     if (damage == QLatin1String("read-only")) {
@@ -574,6 +586,17 @@ void TestJournal::damagedJournalCostsNoNote()
         // The session changed last is replayed, what the other added is rescued.
         QCOMPARE(describe(got), describe(others));
         QVERIFY(rescuedHas(QStringLiteral("D")));
+    } else if (damage == QLatin1String("saved, rename lost")) {
+        // The unfinished save is taken up, said so, and saved to notes.dat at leaving.
+        QCOMPARE(describe(got), describe(shown));
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts.first().contains(QLatin1String("notes.dat.Kq3xZ0")),
+                 qPrintable(boxes.texts.first()));
+        QVERIFY(rescued.isEmpty());
+        QVERIFY(!QFile::exists(Journal));
+        QCOMPARE(describe(restart(true)), describe(shown));
+        QCOMPARE(describe(rowsIn(readAll(NotesFile))), describe(shown));
+        QVERIFY(QFile::exists(NotesFile + QLatin1String(".Kq3xZ0")));
     } else if (damage.startsWith(QLatin1String("saved"))) {
         QCOMPARE(describe(got), describe(shown));
         QVERIFY(boxes.texts.isEmpty());

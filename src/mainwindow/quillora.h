@@ -71,7 +71,7 @@ private:
     void showFindCount();
     void markFoundInViewer();
     void readSettingsAtStart();
-    void restoreRecovered(const SessionJournal::Recovery &recovery);
+    void restoreRecovered(const SessionJournal::Recovery &recovery, const QString &unfinishedSave);
     void watchDrafts();
     void draftChanged(SessionJournal::Window window);
     void recordDraft(SessionJournal::Window window);

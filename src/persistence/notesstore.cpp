@@ -84,12 +84,44 @@ bool NotesFileStamp::operator==(const NotesFileStamp &other) const
            device == other.device && inode == other.inode;
 }
 
+namespace {
+
+// The newest of the files a save left under its temporary name beside `fileName` that
+// reads whole, or an empty string.
+QString unfinishedSaveOf(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    const QFileInfoList left = info.dir().entryInfoList(
+        {info.fileName() + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden, QDir::Time);
+    for (const QFileInfo &candidate : left) {
+        QFile file(candidate.filePath());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        QDataStream stream(&file);
+        stream.setVersion(QDataStream::Qt_4_6);
+        bool wideRow = false;
+        const NotesReadResult read = readNoteRowsChecked(
+            stream, [&wideRow](QStringList &&row) { wideRow = wideRow || row.size() > 4; });
+        if (read == NotesReadResult::Whole && !wideRow)
+            return candidate.filePath();
+    }
+    return QString();
+}
+
+} // namespace
+
 LoadedNotes loadNotesFile(const QString &fileName, const std::function<void(QStringList &&)> &take)
 {
     LoadedNotes loaded;
     loaded.stamp = stampOf(fileName);
-    if (!loaded.stamp.exists)
+    if (!loaded.stamp.exists) {
+        const QString unfinished = unfinishedSaveOf(fileName);
+        if (!unfinished.isEmpty()) {
+            loaded = loadNotesFile(unfinished, take);
+            loaded.unfinishedSave = unfinished;
+        }
         return loaded;
+    }
     QFile file(fileName);
     // The reader keeps a buffer of its own.
     if (!waitOutHold(fileName, false, nullptr) ||

@@ -111,15 +111,21 @@ void Quillora::readSettingsAtStart()
     connect(model, &QAbstractItemModel::dataChanged, this, markChanged);
     connect(model, &QAbstractItemModel::modelReset, this, markChanged);
 
-    if (recovery.found()) {
-        notesChanged = recovery.replayed;
+    if (recovery.found() || !loaded.unfinishedSave.isEmpty()) {
+        // Rows read from an unfinished save are not in notes.dat yet.
+        notesChanged = recovery.replayed || !loaded.unfinishedSave.isEmpty();
         // Told once the window is up.
         QMetaObject::invokeMethod(
-            this, [this, recovery] { restoreRecovered(recovery); }, Qt::QueuedConnection);
+            this,
+            [this, recovery, unfinished = loaded.unfinishedSave] {
+                restoreRecovered(recovery, unfinished);
+            },
+            Qt::QueuedConnection);
     }
 }
 
-void Quillora::restoreRecovered(const SessionJournal::Recovery &recovery)
+void Quillora::restoreRecovered(const SessionJournal::Recovery &recovery,
+                                const QString &unfinishedSave)
 {
     QStringList drafts;
     for (const SessionJournal::Draft &draft : recovery.drafts) {
@@ -156,6 +162,12 @@ void Quillora::restoreRecovered(const SessionJournal::Recovery &recovery)
 
     QStringList lines;
     lines << QStringLiteral("Quillora was not left the usual way last time.");
+    if (!unfinishedSave.isEmpty()) {
+        lines << QStringLiteral("notes.dat was missing, but the save that was replacing it had "
+                                "been written in full as %1: its notes are in the list, and "
+                                "leaving saves them to notes.dat. %1 is left as it is.")
+                     .arg(QDir::toNativeSeparators(unfinishedSave));
+    }
     if (recovery.replayed) {
         lines << QStringLiteral("Everything it showed is back: %1 %2, the last made %3.")
                      .arg(recovery.changes)
