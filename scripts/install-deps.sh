@@ -37,7 +37,7 @@ arm64="cmake make g++ dpkg-dev file qt6-base-dev qt6-base-dev-tools fonts-dejavu
     libsqlite3-dev:arm64 qt6-wayland:arm64 qemu-user xvfb xauth openbox xdotool wmctrl weston
     strace dbus-daemon lintian devscripts"
 powercut="$run qemu-system-x86 busybox-static kmod cpio dmsetup e2fsprogs xfsprogs
-    btrfs-progs"
+    btrfs-progs dosfstools exfatprogs"
 
 case $task in
 run) packages=$run ;;

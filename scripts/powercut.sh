@@ -8,7 +8,8 @@
 # keep only some of the writes after one) is written onto an image, mounted, and Quillora
 # started and left there as a user would after the power came back. Every change the user
 # had seen must still be there, once.
-# Options, as variables: POWERCUT_FS ("ext4 xfs btrfs"), POWERCUT_STATES (barrier states
+# File systems that this machine's kernel cannot mount are checked in the virtual machine.
+# Options, as variables: POWERCUT_FS ("ext4 xfs btrfs"; also vfat and exfat), POWERCUT_STATES (barrier states
 # checked per file system, spread over the session, 40; "all" for every one),
 # POWERCUT_SAMPLES (reordered states, 8), POWERCUT_SEED (1).
 set -eu
@@ -22,6 +23,8 @@ cache=${XDG_CACHE_HOME:-$HOME/.cache}/quillora/powercut
 work=$build/powercut
 powercut=$build/tools/powercut/powercut
 mkdir -p "$cache" "$work"
+# No image stays mounted, however the harness ends.
+trap 'for mnt in "$work"/*/mnt-*; do umount "$mnt" 2>/dev/null; done; true' EXIT
 
 # Debian's kernel, unpacked into the cache: this machine's own kernel stays as it is.
 kernel_package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ {print $2; exit}')
@@ -43,7 +46,8 @@ initrd=$work/initrd.cpio.gz
 rm -rf "$work/initrd" && mkdir -p "$work/initrd/bin" "$work/initrd/modules" "$work/initrd/proc" \
     "$work/initrd/sys" "$work/initrd/dev"
 cp /bin/busybox "$work/initrd/bin/"
-for module in virtio_pci virtio_blk 9pnet_virtio 9p dm-log-writes ext4 xfs btrfs vfat exfat; do
+for module in virtio_pci virtio_blk 9pnet_virtio 9p dm-log-writes loop ext4 xfs btrfs vfat exfat \
+    nls_cp437 nls_ascii nls_utf8; do
     modprobe -d "$kernel_root" -S "$version" --show-depends "$module"
 done | awk '$1 == "insmod" && !seen[$2]++ {print $2}' | while read -r path; do
     cp "$path" "$work/initrd/modules/"
@@ -79,21 +83,29 @@ if [ -w /dev/kvm ] && [ -z "${POWERCUT_TCG:-}" ]; then
     accel_name=KVM
 fi
 
+# boot LOG ARGS [QEMU-OPTION...]: the virtual machine, running powercut-guest.sh with the
+# arguments ARGS (separated by commas), its console written to LOG.
+boot() {
+    local log=$1 args=$2
+    shift 2
+    # shellcheck disable=SC2086
+    timeout 3600 qemu-system-x86_64 $accel -m 1536 -smp 1 -nographic -no-reboot -nic none \
+        -kernel "$kernel_root/boot/vmlinuz-$version" -initrd "$initrd" \
+        -append "console=ttyS0 quiet panic=-1 powercut=$here/scripts/powercut-guest.sh,$args" \
+        -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
+        "$@" >"$log" 2>&1 </dev/null || true
+}
+
 record() {
     local fs=$1 dir=$work/$1
     rm -rf "$dir" && mkdir -p "$dir"
     truncate -s 320M "$dir/disk.img"
     truncate -s 1G "$dir/log.img"
     truncate -s 16M "$dir/expect.img"
-    # shellcheck disable=SC2086
-    timeout 900 qemu-system-x86_64 $accel -m 1536 -smp 1 -nographic -no-reboot -nic none \
-        -kernel "$kernel_root/boot/vmlinuz-$version" -initrd "$initrd" \
-        -append "console=ttyS0 quiet panic=-1 powercut=$here/scripts/powercut-guest.sh,$fs,$build" \
-        -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
+    boot "$dir/guest.log" "$fs,$build" \
         -drive file="$dir/disk.img",format=raw,if=virtio,cache=unsafe \
         -drive file="$dir/log.img",format=raw,if=virtio,cache=unsafe \
-        -drive file="$dir/expect.img",format=raw,if=virtio,cache=unsafe \
-        >"$dir/guest.log" 2>&1 </dev/null || true
+        -drive file="$dir/expect.img",format=raw,if=virtio,cache=unsafe
     if ! grep -q "powercut: recorded" "$dir/guest.log"; then
         echo "powercut: $fs: the recording failed; see $dir/guest.log" >&2
         tail -n 20 "$dir/guest.log" >&2
@@ -127,6 +139,25 @@ check_state() {
     echo "$(((($(date +%s%N) - started) / 1000000))) $verdict" >"$dir/verdict.$id"
 }
 
+# The states of a file system that this machine's kernel cannot mount (vfat and exFAT, here)
+# are checked in the virtual machine, one at a time, with the same verdicts.
+check_in_guest() {
+    local fs=$1 dir=$work/$1 id ms verdict
+    boot "$dir/check.log" "$fs,$build,$dir"
+    grep -q "powercut: checked" "$dir/check.log" ||
+        echo "powercut: $fs: the virtual machine did not finish the checks; see $dir/check.log" >&2
+    tr -d '\r' <"$dir/check.log" | grep -o 'powercut: verdict .*' | while read -r _ _ id ms verdict; do
+        echo "$ms $verdict" >"$dir/verdict.$id"
+    done
+    while read -r id _; do
+        [ -f "$dir/verdict.$id" ] || echo "0 FAIL not checked" >"$dir/verdict.$id"
+    done <"$dir/chosen"
+}
+
+mountable_here() {
+    grep -qw "$1" /proc/filesystems || modprobe -q "$1" 2>/dev/null
+}
+
 failed=0
 for fs in $filesystems; do
     started=$(date +%s)
@@ -146,12 +177,16 @@ for fs in $filesystems; do
             "$dir/seen-states" >"$dir/chosen"
     fi
     reordered=$(awk '$4 != "-"' "$dir/seen-states" | tee -a "$dir/chosen" | wc -l)
-    # Two states at a time, one for each core here.
-    while read -r id end seen skipped; do
-        [ "$(jobs -rp | wc -l)" -lt "$(nproc)" ] || wait -n
-        check_state "$fs" "$id" "$end" "$seen" "$skipped" &
-    done <"$dir/chosen"
-    wait
+    if mountable_here "$fs"; then
+        # Two states at a time, one for each core here.
+        while read -r id end seen skipped; do
+            [ "$(jobs -rp | wc -l)" -lt "$(nproc)" ] || wait -n
+            check_state "$fs" "$id" "$end" "$seen" "$skipped" &
+        done <"$dir/chosen"
+        wait
+    else
+        check_in_guest "$fs"
+    fi
     tried=0 lost=0 duplicated=0 damaged=0 slowest=0 first_failure=
     while read -r id end seen skipped; do
         read -r ms verdict <"$dir/verdict.$id"
@@ -159,12 +194,17 @@ for fs in $filesystems; do
         tried=$((tried + 1))
         echo "$id $end $seen $skipped: $verdict" >>"$dir/verdicts"
         case $verdict in ok*) continue ;; esac
-        case $verdict in *lost=[1-9]* | *draft=lost* | *"FAIL mount"* | *"FAIL replay"*) lost=$((lost + 1)) ;; esac
+        case $verdict in *lost=[1-9]* | *draft=lost* | "FAIL mount" | "FAIL replay" | "FAIL not checked") lost=$((lost + 1)) ;; esac
         case $verdict in *duplicated=[1-9]* | *stale=[1-9]*) duplicated=$((duplicated + 1)) ;; esac
         case $verdict in *damaged=1*) damaged=$((damaged + 1)) ;; esac
         if [ -z "$first_failure" ]; then
             first_failure=$id
-            mv "$dir/state-$id.img" "$dir/first-failure.img"
+            if [ -f "$dir/state-$id.img" ]; then
+                mv "$dir/state-$id.img" "$dir/first-failure.img"
+            else # checked in the virtual machine
+                truncate -s 320M "$dir/first-failure.img"
+                "$powercut" replay "$dir/log.img" "$dir/first-failure.img" "$end" "$skipped" || true
+            fi
             grep "^MARK " "$dir/expect" | cut -d' ' -f2 >"$dir/first-failure-marks.txt"
             echo "state $id: entries up to $end, seen $seen, left out $skipped: $verdict" \
                 >"$dir/first-failure.txt"
