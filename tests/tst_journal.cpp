@@ -351,6 +351,8 @@ void TestJournal::damagedJournalCostsNoNote_data()
         << "saved after a failure" << false;
     QTest::newRow("the save's rename half made, as a power cut on FAT leaves it")
         << "saved, rename lost" << false;
+    QTest::newRow("the same, the old name left empty by the volume's repair")
+        << "saved, rename lost, emptied" << false;
     QTest::newRow("no write in place while the journal cannot take the list")
         << "in-place refused" << false;
     QTest::newRow("killed while notes.dat was written in place") << "in-place" << false;
@@ -434,7 +436,7 @@ void TestJournal::damagedJournalCostsNoNote()
             window.close();
             QVERIFY(QFile::exists(Journal));
             QCOMPARE(describe(rowsIn(readAll(NotesFile))), describe(shown));
-            if (damage == QLatin1String("saved, rename lost")) {
+            if (damage.startsWith(QLatin1String("saved, rename lost"))) {
                 // The old name gone, the new file still under its temporary name; beside
                 // it, a later save's temporary file, cut short.
                 QVERIFY(QFile::rename(NotesFile, NotesFile + QLatin1String(".Kq3xZ0")));
@@ -443,6 +445,8 @@ void TestJournal::damagedJournalCostsNoNote()
                 QVERIFY(cut.open(QIODevice::ReadWrite));
                 QVERIFY(cut.setFileTime(QDateTime::currentDateTime().addSecs(60),
                                         QFileDevice::FileModificationTime));
+                if (damage.endsWith(QLatin1String("emptied")))
+                    QVERIFY(writeAll(NotesFile, QByteArray()));
             }
         }
     }
@@ -586,7 +590,7 @@ void TestJournal::damagedJournalCostsNoNote()
         // The session changed last is replayed, what the other added is rescued.
         QCOMPARE(describe(got), describe(others));
         QVERIFY(rescuedHas(QStringLiteral("D")));
-    } else if (damage == QLatin1String("saved, rename lost")) {
+    } else if (damage.startsWith(QLatin1String("saved, rename lost"))) {
         // The unfinished save is taken up, said so, and saved to notes.dat at leaving.
         QCOMPARE(describe(got), describe(shown));
         QCOMPARE(boxes.texts.size(), 1);

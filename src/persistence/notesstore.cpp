@@ -114,13 +114,17 @@ LoadedNotes loadNotesFile(const QString &fileName, const std::function<void(QStr
 {
     LoadedNotes loaded;
     loaded.stamp = stampOf(fileName);
-    if (!loaded.stamp.exists) {
+    // An empty file holds no note: on FAT, a power cut in the rename can leave the old name
+    // with its clusters freed, which the volume's repair then makes empty.
+    if (!loaded.stamp.exists || loaded.stamp.size == 0) {
         const QString unfinished = unfinishedSaveOf(fileName);
         if (!unfinished.isEmpty()) {
             loaded = loadNotesFile(unfinished, take);
             loaded.unfinishedSave = unfinished;
+            return loaded;
         }
-        return loaded;
+        if (!loaded.stamp.exists)
+            return loaded;
     }
     QFile file(fileName);
     // The reader keeps a buffer of its own.

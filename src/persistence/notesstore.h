@@ -39,14 +39,15 @@ struct LoadedNotes
     bool incomplete = false;
     // The file as it was when it was read, taken from the file opened, before reading.
     NotesFileStamp stamp;
-    // Where the file is missing: the file read instead, the newest that a save left whole
-    // under its temporary name ("notes.dat.XXXXXX") but never renamed. On FAT and exFAT a
-    // power cut during the rename can leave the old name gone and the new one not made.
+    // Where the file is missing or empty: the file read instead, the newest that a save
+    // left whole under its temporary name ("notes.dat.XXXXXX") but never renamed. On FAT
+    // and exFAT a power cut during the rename can leave the old name gone, or empty once
+    // the volume is repaired, and the new one not made.
     QString unfinishedSave;
 };
 
 // Reads the file, handing each row to `take` as soon as it is read, in file order. Where
-// the file is missing, reads the newest whole file an unfinished save left instead.
+// the file is missing or empty, reads the newest whole file an unfinished save left instead.
 LoadedNotes loadNotesFile(const QString &fileName, const std::function<void(QStringList &&)> &take);
 
 // The functions below put the system's reason for a failure into `error` when given one.

@@ -163,9 +163,10 @@ void Quillora::restoreRecovered(const SessionJournal::Recovery &recovery,
     QStringList lines;
     lines << QStringLiteral("Quillora was not left the usual way last time.");
     if (!unfinishedSave.isEmpty()) {
-        lines << QStringLiteral("notes.dat was missing, but the save that was replacing it had "
-                                "been written in full as %1: its notes are in the list, and "
-                                "leaving saves them to notes.dat. %1 is left as it is.")
+        lines << QStringLiteral(
+                     "notes.dat was missing or empty, but the save that was replacing it had "
+                     "been written in full as %1: its notes are in the list, and "
+                     "leaving saves them to notes.dat. %1 is left as it is.")
                      .arg(QDir::toNativeSeparators(unfinishedSave));
     }
     if (recovery.replayed) {
