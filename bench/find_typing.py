@@ -74,12 +74,21 @@ def main():
     if count is None:
         sys.exit("find_typing: no count beside the find field")
 
+    # Every call below is timed: the longest round trip since `longest` was last reset.
+    longest = 0.0
+
+    def timed(call, *args):
+        nonlocal longest
+        started = time.monotonic()
+        result = call(*args)
+        longest = max(longest, time.monotonic() - started)
+        return result
+
     def longest_round_trip(until):
+        nonlocal longest
         longest = 0.0
         while not until():
-            started = time.monotonic()
-            Atspi.Text.get_character_count(field)
-            longest = max(longest, time.monotonic() - started)
+            timed(Atspi.Text.get_character_count, field)
         return longest * 1000
 
     idle_end = time.monotonic() + 2
@@ -101,10 +110,10 @@ def main():
             subprocess.run(["xdotool", "type", query[-1]], check=True)
             last_key = time.monotonic()
             return False
-        label = name_of(count)
+        label = timed(name_of, count)
         if first_match is None:
-            if " of " in label and word in text_of(viewer).lower():
-                first_match = now
+            if " of " in label and word in timed(text_of, viewer).lower():
+                first_match = time.monotonic()
             return now - last_key > 30
         # The full count: no "…" left.
         return "\u2026" not in label or now - last_key > 30

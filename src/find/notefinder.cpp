@@ -227,9 +227,15 @@ void NoteFinder::rowsInserted(const QModelIndex &parent, int first, int last)
         find(text, start);
         return;
     }
-    for (int row = first; row <= last; ++row)
-        setMatch(row, rowMatches(row));
-    emit changed();
+    // Rows that do not match change neither the count nor the marks: nothing to redraw.
+    bool any = false;
+    for (int row = first; row <= last; ++row) {
+        const bool matches = rowMatches(row);
+        setMatch(row, matches);
+        any = any || matches;
+    }
+    if (any)
+        emit changed();
 }
 
 void NoteFinder::rowsRemoved(const QModelIndex &parent, int first, int last)
