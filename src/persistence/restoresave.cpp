@@ -167,7 +167,7 @@ void Quillora::restoreRecovered(const SessionJournal::Recovery &recovery,
                      "notes.dat was missing or empty, but the save that was replacing it had "
                      "been written in full as %1: its notes are in the list, and "
                      "leaving saves them to notes.dat. %1 is left as it is.")
-                     .arg(QDir::toNativeSeparators(unfinishedSave));
+                     .arg(QFileInfo(unfinishedSave).fileName());
     }
     if (recovery.replayed) {
         lines << QStringLiteral("Everything it showed is back: %1 %2, the last made %3.")
