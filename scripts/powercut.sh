@@ -24,7 +24,7 @@ work=$build/powercut
 powercut=$build/tools/powercut/powercut
 mkdir -p "$cache" "$work"
 # No image stays mounted, however the harness ends.
-trap 'for mnt in "$work"/*/mnt-*; do umount "$mnt" 2>/dev/null; done; true' EXIT
+trap 'for mnt in "$work"/*/mnt-*; do ! mountpoint -q "$mnt" || umount "$mnt" || true; done' EXIT
 
 # Debian's kernel, unpacked into the cache: this machine's own kernel stays as it is.
 kernel_package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ {print $2; exit}')
